@@ -1,0 +1,28 @@
+#pragma once
+// The compiled form of one function.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "value/Value.h"
+
+namespace ferrow {
+
+struct UpvalueDesc {
+    uint8_t isLocal = 0;  // 1: local slot of the enclosing frame; 0: its upvalue
+    uint32_t index = 0;
+};
+
+struct FunctionProto {
+    std::string name;
+    int32_t arity = 0;
+    std::vector<uint8_t> code;
+    std::vector<uint32_t> lines;  // one per byte of code
+    std::vector<Value> constants;
+    std::vector<std::shared_ptr<FunctionProto>> protos;
+    std::vector<UpvalueDesc> upvalues;
+};
+
+}  // namespace ferrow
