@@ -233,8 +233,12 @@ Value nativeRepeat(Caller&, std::vector<Value>& args) {
     if (x.isList()) {
         const ListData& list = *x.asList();
         if (list.empty() || count == 0) return Value::newList();
-        checkResultSize("repeat", static_cast<UInt128>(list.size()) * static_cast<uint64_t>(count),
-                        sizeof(Value));
+        // Strings are copied with their bytes; lists, maps and functions are shared.
+        UInt128 roundBytes = 0;
+        for (const Value& element : list) {
+            roundBytes += sizeof(Value) + (element.isString() ? element.asString().size() : 0);
+        }
+        checkResultSize("repeat", roundBytes * static_cast<uint64_t>(count), 1);
         ListData result;
         result.reserve(list.size() * static_cast<size_t>(count));
         for (int64_t i = 0; i < count; ++i) result.insert(result.end(), list.begin(), list.end());

@@ -661,9 +661,12 @@ TEST(StringNatives, Repeat) {
 }
 
 TEST(StringNatives, RepeatRefusesAbsurdSizesBeforeAllocating) {
+    Value big = run(nativeRepeat, {S("x"), I(1 << 20)});
     EXPECT_EQ(failure(nativeRepeat, {S("x"), F(1e18)}), "repeat: result too large");
     EXPECT_EQ(failure(nativeRepeat, {S("xy"), I(kMax)}), "repeat: result too large");
     EXPECT_EQ(failure(nativeRepeat, {L({I(1)}), I(kMax)}), "repeat: result too large");
+    // The bytes of repeated strings count, not only the list's slots.
+    EXPECT_EQ(failure(nativeRepeat, {L({big}), I(1 << 22)}), "repeat: result too large");
     // Nothing to repeat needs no memory, however large the count.
     EXPECT_EQ(show(run(nativeRepeat, {S(""), I(kMax)})), "\"\"");
     EXPECT_EQ(show(run(nativeRepeat, {L(), F(1e18)})), "[]");
@@ -671,8 +674,8 @@ TEST(StringNatives, RepeatRefusesAbsurdSizesBeforeAllocating) {
 
 TEST(StringNatives, JoinAndReplaceRefuseAbsurdSizes) {
     Value big = run(nativeRepeat, {S("x"), I(1 << 20)});
-    Value many = run(nativeRepeat, {L({S("")}), I(1 << 20)});
-    EXPECT_EQ(failure(nativeJoin, {many, run(nativeRepeat, {S("y"), I(1 << 20)})}), "join: result too large");
+    Value many = run(nativeRepeat, {L({S("")}), I(1 << 18)});
+    EXPECT_EQ(failure(nativeJoin, {many, run(nativeRepeat, {S("y"), I(1 << 22)})}), "join: result too large");
     EXPECT_EQ(failure(nativeReplace, {big, S("x"), big}), "replace: result too large");
 }
 
