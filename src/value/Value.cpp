@@ -1,6 +1,5 @@
 #include "value/Value.h"
 
-#include <cmath>
 
 namespace ferrow {
 
