@@ -117,7 +117,12 @@ Value makeFunction(const Node& node, const std::shared_ptr<Environment>& env) {
 
 Interpreter::Interpreter() : globals(std::make_shared<Environment>()) { registerNatives(*globals); }
 
-Interpreter::~Interpreter() = default;
+Interpreter::~Interpreter() {
+    // Every top-level function holds the globals as its closure while the
+    // globals hold the function: dropping the bindings breaks that cycle so
+    // the usual program frees its memory. Cycles made in inner scopes stay.
+    if (globals) globals->values.clear();
+}
 
 void Interpreter::run(const Block& statements) {
     CounterGuard loops(loopDepth_, 0);
