@@ -451,6 +451,7 @@ TEST(Parser, TwoStatementsOnOneLine) {
     expectSyntaxError("let x = 1 2", "expected end of statement, got '2'", "1:11");
     expectSyntaxError("\"abc\" 'def'", "expected end of statement, got 'def'", "1:7");
     expectSyntaxError("break 1", "expected end of statement, got '1'", "1:7");
+    expectSyntaxError("x \"${y}\"", "expected end of statement, got ''", "1:3");
 }
 
 // ---------------------------------------------------------------------------
@@ -653,6 +654,14 @@ TEST(Parser, LexErrorsInAPieceStandWhereTheyAreInTheSource) {
     EXPECT_EQ(f.kind, "SyntaxError (lexing)");
     EXPECT_EQ(f.message, "unexpected character ';'");
     EXPECT_EQ(f.where, "2:18");
+}
+
+TEST(Parser, ByteOrderMarkOpeningAPieceIsDroppedButStillCounted) {
+    // The piece is tokenized like a source of its own, which drops a leading
+    // mark; the positions still count its three bytes.
+    Failure f = failure("\"${\xEF\xBB\xBF;}\"");
+    EXPECT_EQ(f.message, "unexpected character ';'");
+    EXPECT_EQ(f.where, "1:7");
 }
 
 TEST(Parser, NestedStringCrossingALineInAPieceFailsAtItsQuote) {
