@@ -12,8 +12,9 @@ namespace ferrow {
 
 namespace {
 
-// break, continue and return unwind the evaluator as exceptions of their own;
-// no `try` of the language catches them.
+// break, continue and return as exceptions of their own, for code that runs a
+// statement through the public execute and executeBlock; no `try` of the
+// language catches them. Inside the engine they travel as a Flow result.
 struct BreakSignal {};
 struct ContinueSignal {};
 struct ReturnSignal {
@@ -64,28 +65,30 @@ Interpreter::~Interpreter() = default;
 
 void Interpreter::run(const Block& statements) {
     CounterGuard loops(loopDepth_, 0);
-    try {
-        for (const auto& stmt : statements) execute(*stmt, globals);
-    } catch (const ReturnSignal&) {
-        // A top-level return ends the program quietly.
+    for (const auto& stmt : statements) {
+        // A top-level return ends the program quietly. break and continue
+        // cannot arrive here: outside any loop they are errors.
+        if (exec(*stmt, globals) == Flow::Return) {
+            returnValue_ = Value();
+            return;
+        }
     }
 }
 
 Value Interpreter::runForValue(const Block& statements) {
     CounterGuard loops(loopDepth_, 0);
     Value result;
-    try {
-        for (const auto& stmt : statements) {
-            if (stmt->kind == StmtKind::Expr) {
-                result = evaluate(*static_cast<const ExprStmt&>(*stmt).expr, globals);
-            } else {
-                execute(*stmt, globals);
-                result = Value();
+    for (const auto& stmt : statements) {
+        if (stmt->kind == StmtKind::Expr) {
+            result = evaluate(*static_cast<const ExprStmt&>(*stmt).expr, globals);
+        } else {
+            result = Value();
+            // A return at the prompt ends that input.
+            if (exec(*stmt, globals) == Flow::Return) {
+                returnValue_ = Value();
+                return Value();
             }
         }
-    } catch (const ReturnSignal&) {
-        // A return at the prompt ends that input.
-        return Value();
     }
     return result;
 }
@@ -129,11 +132,7 @@ Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>&
     CounterGuard loops(loopDepth_, 0);
     auto scope = Environment::child(fn->closure);
     for (size_t i = 0; i < params.size(); ++i) scope->define(params[i], std::move(args[i]));
-    try {
-        for (const auto& stmt : *fn->body) execute(*stmt, scope);
-    } catch (ReturnSignal& signal) {
-        return std::move(signal.value);
-    }
+    if (execBlock(*fn->body, scope) == Flow::Return) return std::move(returnValue_);
     return Value();
 }
 
@@ -245,31 +244,53 @@ Value Interpreter::evalIndex(const IndexExpr& expr, const std::shared_ptr<Enviro
 // Statements
 
 void Interpreter::execute(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
+    raiseFlow(exec(stmt, env));
+}
+
+void Interpreter::executeBlock(const Block& statements, const std::shared_ptr<Environment>& env) {
+    raiseFlow(execBlock(statements, env));
+}
+
+void Interpreter::raiseFlow(Flow flow) {
+    switch (flow) {
+    case Flow::Normal: return;
+    case Flow::Break: throw BreakSignal{};
+    case Flow::Continue: throw ContinueSignal{};
+    case Flow::Return: throw ReturnSignal{std::move(returnValue_)};
+    }
+}
+
+Interpreter::Flow Interpreter::execBlock(const Block& statements,
+                                         const std::shared_ptr<Environment>& env) {
+    for (const auto& stmt : statements) {
+        const Flow flow = exec(*stmt, env);
+        if (flow != Flow::Normal) return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
     checkStack(stmt.line, stmt.column);
     switch (stmt.kind) {
     case StmtKind::Let: {
         const auto& let = static_cast<const LetStmt&>(stmt);
         env->define(let.name, evaluate(*let.init, env));
-        return;
+        return Flow::Normal;
     }
     case StmtKind::Assign:
         execAssign(static_cast<const AssignStmt&>(stmt), env);
-        return;
+        return Flow::Normal;
     case StmtKind::Expr:
         evaluate(*static_cast<const ExprStmt&>(stmt).expr, env);
-        return;
+        return Flow::Normal;
     case StmtKind::If:
-        execIf(static_cast<const IfStmt&>(stmt), env);
-        return;
+        return execIf(static_cast<const IfStmt&>(stmt), env);
     case StmtKind::While:
-        execWhile(static_cast<const WhileStmt&>(stmt), env);
-        return;
+        return execWhile(static_cast<const WhileStmt&>(stmt), env);
     case StmtKind::NumericFor:
-        execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
-        return;
+        return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
     case StmtKind::ForIn:
-        execForIn(static_cast<const ForInStmt&>(stmt), env);
-        return;
+        return execForIn(static_cast<const ForInStmt&>(stmt), env);
     case StmtKind::FunctionDecl: {
         const auto& decl = static_cast<const FunctionDeclStmt&>(stmt);
         auto fn = std::make_shared<FunctionObj>();
@@ -280,26 +301,24 @@ void Interpreter::execute(const Stmt& stmt, const std::shared_ptr<Environment>& 
         // function can call itself by name.
         fn->closure = env;
         env->define(decl.name, Value::function(std::move(fn)));
-        return;
+        return Flow::Normal;
     }
     case StmtKind::Return: {
         const auto& ret = static_cast<const ReturnStmt&>(stmt);
-        throw ReturnSignal{ret.value ? evaluate(*ret.value, env) : Value()};
+        returnValue_ = ret.value ? evaluate(*ret.value, env) : Value();
+        return Flow::Return;
     }
     case StmtKind::Break:
+        // break and continue never leave the function they appear in.
         if (loopDepth_ == 0) throw RuntimeError("'break' outside a loop", stmt.line, stmt.column);
-        throw BreakSignal{};
+        return Flow::Break;
     case StmtKind::Continue:
         if (loopDepth_ == 0) throw RuntimeError("'continue' outside a loop", stmt.line, stmt.column);
-        throw ContinueSignal{};
+        return Flow::Continue;
     case StmtKind::Try:
-        execTry(static_cast<const TryStmt&>(stmt), env);
-        return;
+        return execTry(static_cast<const TryStmt&>(stmt), env);
     }
-}
-
-void Interpreter::executeBlock(const Block& statements, const std::shared_ptr<Environment>& env) {
-    for (const auto& stmt : statements) execute(*stmt, env);
+    return Flow::Normal;
 }
 
 void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env) {
@@ -340,28 +359,27 @@ void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Envir
     setIndex(object, key, std::move(value), siteOf(stmt));
 }
 
-void Interpreter::execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env) {
     for (const auto& branch : stmt.branches) {
-        if (!branch.cond || isTruthy(evaluate(*branch.cond, env))) {
-            executeBlock(branch.body, Environment::child(env));
-            return;
-        }
+        if (!branch.cond || isTruthy(evaluate(*branch.cond, env)))
+            return execBlock(branch.body, Environment::child(env));
     }
+    return Flow::Normal;
 }
 
-void Interpreter::execWhile(const WhileStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execWhile(const WhileStmt& stmt,
+                                         const std::shared_ptr<Environment>& env) {
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     while (isTruthy(evaluate(*stmt.cond, env))) {
-        try {
-            executeBlock(stmt.body, Environment::child(env));
-        } catch (const BreakSignal&) {
-            return;
-        } catch (const ContinueSignal&) {
-        }
+        const Flow flow = execBlock(stmt.body, Environment::child(env));
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
     }
+    return Flow::Normal;
 }
 
-void Interpreter::execNumericFor(const NumericForStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
+                                              const std::shared_ptr<Environment>& env) {
     const Value start = evaluate(*stmt.start, env);
     const Value limit = evaluate(*stmt.limit, env);
     if (!start.isNumber() || !limit.isNumber())
@@ -382,35 +400,32 @@ void Interpreter::execNumericFor(const NumericForStmt& stmt, const std::shared_p
     for (; delta > 0 ? i <= last : i >= last; i += delta) {
         auto scope = Environment::child(env);
         scope->define(stmt.var, integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
-        try {
-            executeBlock(stmt.body, scope);
-        } catch (const BreakSignal&) {
-            return;
-        } catch (const ContinueSignal&) {
-        }
+        const Flow flow = execBlock(stmt.body, scope);
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
     }
+    return Flow::Normal;
 }
 
-void Interpreter::execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
+                                         const std::shared_ptr<Environment>& env) {
     const std::vector<Value> items = iterationItems(evaluate(*stmt.iterable, env), siteOf(stmt));
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (const Value& item : items) {
         auto scope = Environment::child(env);
         scope->define(stmt.var, item);
-        try {
-            executeBlock(stmt.body, scope);
-        } catch (const BreakSignal&) {
-            return;
-        } catch (const ContinueSignal&) {
-        }
+        const Flow flow = execBlock(stmt.body, scope);
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
     }
+    return Flow::Normal;
 }
 
-void Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env) {
     Value caught;
     try {
-        executeBlock(stmt.body, Environment::child(env));
-        return;
+        // break, continue and return pass through a try unchanged.
+        return execBlock(stmt.body, Environment::child(env));
     } catch (ThrownValue& thrown) {
         caught = std::move(thrown.value);
     } catch (const RuntimeError& error) {
@@ -420,7 +435,7 @@ void Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment
     // simply propagates from here.
     auto scope = Environment::child(env);
     scope->define(stmt.catchName, std::move(caught));
-    executeBlock(stmt.handler, scope);
+    return execBlock(stmt.handler, scope);
 }
 
 }  // namespace ferrow
