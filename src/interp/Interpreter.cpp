@@ -28,7 +28,6 @@ constexpr int kMaxCallDepth = 4095;
 
 constexpr const char* kTooDeep = "call stack overflow (too much recursion)";
 
-
 inline OpSite siteOf(const Expr& e) { return OpSite{e.line, e.column, false}; }
 inline OpSite siteOf(const Stmt& s) { return OpSite{s.line, s.column, false}; }
 
@@ -47,58 +46,61 @@ private:
 
 // The failures are built out of line so that their message temporaries do
 // not enlarge the frames of the recursive functions that detect them.
-#define FERROW_COLD [[noreturn, gnu::noinline, gnu::cold]]
-
-FERROW_COLD void failAt(const char* message, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failAt(const char* message, int32_t line,
+                                                   int32_t column) {
     throw RuntimeError(message, line, column);
 }
 
-FERROW_COLD void failNativeArity(const NativeObj& native, size_t count, int32_t line,
-                                 int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failNativeArity(const NativeObj& native, size_t count,
+                                                            int32_t line, int32_t column) {
     std::string expected = std::to_string(native.minArity);
     if (native.maxArity < 0)
         expected += "+";
     else if (native.maxArity != native.minArity)
         expected += "-" + std::to_string(native.maxArity);
-    throw RuntimeError(native.name + "() expects " + expected + " argument(s), got " +
-                           std::to_string(count),
-                       line, column);
+    throw RuntimeError(
+        native.name + "() expects " + expected + " argument(s), got " + std::to_string(count), line,
+        column);
 }
 
-FERROW_COLD void failArity(const FunctionObj& fn, size_t count, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failArity(const FunctionObj& fn, size_t count,
+                                                      int32_t line, int32_t column) {
     throw RuntimeError(fn.name + "() expects " + std::to_string(fn.params->size()) +
                            " argument(s), got " + std::to_string(count),
                        line, column);
 }
 
-FERROW_COLD void failNotCallable(const Value& callee, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failNotCallable(const Value& callee, int32_t line,
+                                                            int32_t column) {
     throw RuntimeError(std::string(typeName(callee)) + " is not callable", line, column);
 }
 
-FERROW_COLD void failUndefined(const std::string& name, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failUndefined(const std::string& name, int32_t line,
+                                                          int32_t column) {
     throw RuntimeError("undefined variable '" + name + "'", line, column);
 }
 
-FERROW_COLD void failAssignUndefined(const std::string& name, int32_t line, int32_t column) {
-    throw RuntimeError("cannot assign to undefined variable '" + name +
-                           "' (use 'let' to declare it)",
-                       line, column);
+[[noreturn, gnu::noinline, gnu::cold]] void failAssignUndefined(const std::string& name,
+                                                                int32_t line, int32_t column) {
+    throw RuntimeError(
+        "cannot assign to undefined variable '" + name + "' (use 'let' to declare it)", line,
+        column);
 }
 
-FERROW_COLD void failMapKey(const Value& key, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failMapKey(const Value& key, int32_t line,
+                                                       int32_t column) {
     throw RuntimeError(std::string("map keys must be string or number, got ") + typeName(key), line,
                        column);
 }
 
-FERROW_COLD void failUnknownOperator(const std::string& op, int32_t line, int32_t column) {
+[[noreturn, gnu::noinline, gnu::cold]] void failUnknownOperator(const std::string& op, int32_t line,
+                                                                int32_t column) {
     throw RuntimeError("unknown operator " + op, line, column);
 }
 
-#undef FERROW_COLD
-
-// Also guards against nesting that is deep within a single call (long chains
-// of calls through natives, deeply nested blocks): the native stack must
-// never run out first.
+// The safety net behind the call-depth limit: deeply nested blocks in every
+// frame or long chains of native callbacks must not run the native stack out
+// before the limit is reached.
 inline void checkStack(int32_t line, int32_t column) {
     if (stackNearlyExhausted()) failAt(kTooDeep, line, column);
 }
@@ -196,29 +198,20 @@ Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>&
 Value Interpreter::evaluate(const Expr& expr, const std::shared_ptr<Environment>& env) {
     checkStack(expr.line, expr.column);
     switch (expr.kind) {
-    case ExprKind::Literal:
-        return static_cast<const LiteralExpr&>(expr).value;
-    case ExprKind::ListLit:
-        return evalListLit(static_cast<const ListLitExpr&>(expr), env);
-    case ExprKind::MapLit:
-        return evalMapLit(static_cast<const MapLitExpr&>(expr), env);
+    case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
+    case ExprKind::ListLit: return evalListLit(static_cast<const ListLitExpr&>(expr), env);
+    case ExprKind::MapLit: return evalMapLit(static_cast<const MapLitExpr&>(expr), env);
     case ExprKind::Name: {
         const auto& name = static_cast<const NameExpr&>(expr);
         if (const Value* slot = env->lookup(name.name)) return *slot;
         failUndefined(name.name, expr.line, expr.column);
     }
-    case ExprKind::Unary:
-        return evalUnary(static_cast<const UnaryExpr&>(expr), env);
-    case ExprKind::Binary:
-        return evalBinary(static_cast<const BinaryExpr&>(expr), env);
-    case ExprKind::Call:
-        return evalCall(static_cast<const CallExpr&>(expr), env);
-    case ExprKind::Index:
-        return evalIndex(static_cast<const IndexExpr&>(expr), env);
-    case ExprKind::Get:
-        return evalGet(static_cast<const GetExpr&>(expr), env);
-    case ExprKind::Function:
-        return makeFunction(static_cast<const FunctionExpr&>(expr), env);
+    case ExprKind::Unary: return evalUnary(static_cast<const UnaryExpr&>(expr), env);
+    case ExprKind::Binary: return evalBinary(static_cast<const BinaryExpr&>(expr), env);
+    case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(expr), env);
+    case ExprKind::Index: return evalIndex(static_cast<const IndexExpr&>(expr), env);
+    case ExprKind::Get: return evalGet(static_cast<const GetExpr&>(expr), env);
+    case ExprKind::Function: return makeFunction(static_cast<const FunctionExpr&>(expr), env);
     }
     failAt("cannot evaluate expression", expr.line, expr.column);
 }
@@ -331,14 +324,10 @@ Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Envi
     case StmtKind::Expr:
         evaluate(*static_cast<const ExprStmt&>(stmt).expr, env);
         return Flow::Normal;
-    case StmtKind::If:
-        return execIf(static_cast<const IfStmt&>(stmt), env);
-    case StmtKind::While:
-        return execWhile(static_cast<const WhileStmt&>(stmt), env);
-    case StmtKind::NumericFor:
-        return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
-    case StmtKind::ForIn:
-        return execForIn(static_cast<const ForInStmt&>(stmt), env);
+    case StmtKind::If: return execIf(static_cast<const IfStmt&>(stmt), env);
+    case StmtKind::While: return execWhile(static_cast<const WhileStmt&>(stmt), env);
+    case StmtKind::NumericFor: return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
+    case StmtKind::ForIn: return execForIn(static_cast<const ForInStmt&>(stmt), env);
     case StmtKind::FunctionDecl: {
         const auto& decl = static_cast<const FunctionDeclStmt&>(stmt);
         // The closure is the scope that receives the binding, so the
@@ -358,8 +347,7 @@ Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Envi
     case StmtKind::Continue:
         if (loopDepth_ == 0) failAt("'continue' outside a loop", stmt.line, stmt.column);
         return Flow::Continue;
-    case StmtKind::Try:
-        return execTry(static_cast<const TryStmt&>(stmt), env);
+    case StmtKind::Try: return execTry(static_cast<const TryStmt&>(stmt), env);
     }
     return Flow::Normal;
 }
@@ -438,7 +426,8 @@ Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (; delta > 0 ? i <= last : i >= last; i += delta) {
         auto scope = Environment::child(env);
-        scope->define(stmt.var, integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
+        scope->define(stmt.var,
+                      integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
         const Flow flow = execBlock(stmt.body, scope);
         if (flow == Flow::Break) break;
         if (flow == Flow::Return) return flow;
@@ -460,7 +449,8 @@ Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
     return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execTry(const TryStmt& stmt,
+                                       const std::shared_ptr<Environment>& env) {
     Value caught;
     try {
         // break, continue and return pass through a try unchanged.
