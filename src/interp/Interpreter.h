@@ -32,7 +32,24 @@ public:
     void executeBlock(const Block& statements, const std::shared_ptr<Environment>& env);
 
 private:
+    // One function per node kind keeps the recursive frames of evaluate and
+    // execute small, so deep programs fit in the native stack.
+    Value evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env);
+    Value callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
+                       int32_t column);
+    void execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env);
+    void execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env);
+    void execWhile(const WhileStmt& stmt, const std::shared_ptr<Environment>& env);
+    void execNumericFor(const NumericForStmt& stmt, const std::shared_ptr<Environment>& env);
+    void execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env);
+    void execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env);
+
     int callDepth_ = 0;  // script function calls in progress
+    int loopDepth_ = 0;  // loops executing in the current function body
 };
 
 }  // namespace ferrow
