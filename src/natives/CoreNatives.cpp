@@ -1,28 +1,192 @@
-#include "natives/NativeFunctions.h"
+// Core natives: output and input, type inspection and conversion, length,
+// assertions, raising script errors, the clock, copying and the predicates.
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "natives/NativeFunctions.h"
 #include "natives/Registry.h"
+#include "value/TextForm.h"
 
 namespace ferrow {
 
-Value nativePrint(Caller&, std::vector<Value>&) { nativeFail("print: not implemented yet"); }
-Value nativeInput(Caller&, std::vector<Value>&) { nativeFail("input: not implemented yet"); }
-Value nativeType(Caller&, std::vector<Value>&) { nativeFail("type: not implemented yet"); }
-Value nativeStr(Caller&, std::vector<Value>&) { nativeFail("str: not implemented yet"); }
-Value nativeRepr(Caller&, std::vector<Value>&) { nativeFail("repr: not implemented yet"); }
-Value nativeNum(Caller&, std::vector<Value>&) { nativeFail("num: not implemented yet"); }
-Value nativeInt(Caller&, std::vector<Value>&) { nativeFail("int: not implemented yet"); }
-Value nativeBool(Caller&, std::vector<Value>&) { nativeFail("bool: not implemented yet"); }
-Value nativeLen(Caller&, std::vector<Value>&) { nativeFail("len: not implemented yet"); }
-Value nativeIsNumber(Caller&, std::vector<Value>&) { nativeFail("is_number: not implemented yet"); }
-Value nativeIsString(Caller&, std::vector<Value>&) { nativeFail("is_string: not implemented yet"); }
-Value nativeIsList(Caller&, std::vector<Value>&) { nativeFail("is_list: not implemented yet"); }
-Value nativeIsMap(Caller&, std::vector<Value>&) { nativeFail("is_map: not implemented yet"); }
-Value nativeIsNil(Caller&, std::vector<Value>&) { nativeFail("is_nil: not implemented yet"); }
-Value nativeIsBool(Caller&, std::vector<Value>&) { nativeFail("is_bool: not implemented yet"); }
-Value nativeIsFunction(Caller&, std::vector<Value>&) { nativeFail("is_function: not implemented yet"); }
-Value nativeCopy(Caller&, std::vector<Value>&) { nativeFail("copy: not implemented yet"); }
-Value nativeAssert(Caller&, std::vector<Value>&) { nativeFail("assert: not implemented yet"); }
-Value nativeError(Caller&, std::vector<Value>&) { nativeFail("error: not implemented yet"); }
-Value nativeClock(Caller&, std::vector<Value>&) { nativeFail("clock: not implemented yet"); }
+namespace {
+
+// The text-to-integer and text-to-double conversions of the C library: leading
+// white space, an optional sign, the longest prefix that forms a number.
+// Strings may hold NUL bytes; the conversion stops at the first one, which
+// then counts as an unconsumed byte.
+struct IntegerParse {
+    bool ok = false;        // digits were read and the value is in range
+    bool complete = false;  // the parse consumed the whole string
+    int64_t value = 0;
+};
+
+IntegerParse parseInteger(const std::string& s) {
+    IntegerParse result;
+    const char* begin = s.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE) return result;
+    result.ok = true;
+    result.complete = end == begin + s.size();
+    result.value = static_cast<int64_t>(value);
+    return result;
+}
+
+// False when no number was found or the value is out of range; the C library
+// reports overflow and underflow alike as out of range, and so does num.
+bool parseFloat(const std::string& s, double& value) {
+    const char* begin = s.c_str();
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(begin, &end);
+    return end != begin && errno != ERANGE;
+}
+
+[[noreturn]] void failNumText(const std::string& s) {
+    nativeFail("num: cannot convert \"" + s + "\" to a number");
+}
+
+Value numFromString(const std::string& s) {
+    double d = 0.0;
+    if (!s.empty() && s.find_first_of(".eE") != std::string::npos) {
+        if (!parseFloat(s, d)) failNumText(s);
+        return Value::number(d);
+    }
+    const IntegerParse parsed = parseInteger(s);
+    if (!parsed.ok) failNumText(s);
+    if (parsed.complete) return Value::integer(parsed.value);
+    // Trailing bytes make it a float parse: "12abc" is 12.0, "42 " is 42.0.
+    if (!parseFloat(s, d)) failNumText(s);
+    return Value::number(d);
+}
+
+}  // namespace
+
+Value nativePrint(Caller&, std::vector<Value>& args) {
+    std::string line;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) line += ' ';
+        line += toString(args[i]);
+    }
+    line += '\n';
+    std::cout << line;
+    return Value::nil();
+}
+
+Value nativeInput(Caller&, std::vector<Value>& args) {
+    if (!args.empty()) std::cout << toString(args[0]);
+    std::cout.flush();
+    std::string line;
+    // A last line without a newline is still a line; only a read that gets
+    // nothing at all means the end of input.
+    if (!std::getline(std::cin, line)) return Value::nil();
+    return Value::string(std::move(line));
+}
+
+Value nativeType(Caller&, std::vector<Value>& args) {
+    return Value::string(typeName(args[0]));
+}
+
+Value nativeStr(Caller&, std::vector<Value>& args) {
+    return Value::string(toString(args[0]));
+}
+
+Value nativeRepr(Caller&, std::vector<Value>& args) {
+    return Value::string(toRepr(args[0]));
+}
+
+Value nativeNum(Caller&, std::vector<Value>& args) {
+    const Value& x = args[0];
+    if (x.isBool()) return Value::integer(x.asBool() ? 1 : 0);
+    if (x.isNumber()) return x;
+    if (x.isString()) return numFromString(x.asString());
+    nativeFail(std::string("num: cannot convert ") + typeName(x) + " to a number");
+}
+
+Value nativeInt(Caller&, std::vector<Value>& args) {
+    const Value& x = args[0];
+    if (x.isBool()) return Value::integer(x.asBool() ? 1 : 0);
+    if (x.isInteger()) return x;
+    if (x.isFloat()) return Value::integer(truncateToInt64(x.asFloat()));
+    if (x.isString()) {
+        // Trailing bytes are ignored: "3.9" is 3, "12abc" is 12.
+        const IntegerParse parsed = parseInteger(x.asString());
+        if (!parsed.ok) nativeFail("int: cannot convert \"" + x.asString() + "\" to an integer");
+        return Value::integer(parsed.value);
+    }
+    nativeFail(std::string("int: cannot convert ") + typeName(x) + " to an integer");
+}
+
+Value nativeBool(Caller&, std::vector<Value>& args) {
+    return Value::boolean(isTruthy(args[0]));
+}
+
+Value nativeLen(Caller&, std::vector<Value>& args) {
+    const Value& x = args[0];
+    if (x.isString()) return Value::integer(static_cast<int64_t>(x.asString().size()));
+    if (x.isList()) return Value::integer(static_cast<int64_t>(x.asList()->size()));
+    if (x.isMap()) return Value::integer(static_cast<int64_t>(x.asMap()->size()));
+    nativeFail(std::string("len: ") + typeName(x) + " has no length");
+}
+
+Value nativeIsNumber(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isNumber());
+}
+
+Value nativeIsString(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isString());
+}
+
+Value nativeIsList(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isList());
+}
+
+Value nativeIsMap(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isMap());
+}
+
+Value nativeIsNil(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isNil());
+}
+
+Value nativeIsBool(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isBool());
+}
+
+Value nativeIsFunction(Caller&, std::vector<Value>& args) {
+    return Value::boolean(args[0].isFunction());
+}
+
+// Shallow: lists, maps and functions inside are shared with the source.
+Value nativeCopy(Caller&, std::vector<Value>& args) {
+    const Value& x = args[0];
+    if (x.isList()) return Value::newList(*x.asList());
+    // The source's keys are already distinct, so its entries copy as they are.
+    if (x.isMap()) return Value::map(std::make_shared<MapData>(*x.asMap()));
+    return x;
+}
+
+Value nativeAssert(Caller&, std::vector<Value>& args) {
+    if (isTruthy(args[0])) return args[0];
+    if (args.size() > 1) nativeFail(toString(args[1]));
+    nativeFail("assertion failed");
+}
+
+Value nativeError(Caller&, std::vector<Value>& args) {
+    if (args.empty()) throw ThrownValue{Value::string("error")};
+    throw ThrownValue{args[0]};
+}
+
+Value nativeClock(Caller&, std::vector<Value>&) {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+    return Value::number(static_cast<double>(nanos) / 1e9);
+}
 
 }  // namespace ferrow

@@ -1,1 +1,303 @@
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "compiler/FunctionProto.h"
+#include "value/Function.h"
+#include "value/Value.h"
+
+namespace ferrow {
+namespace {
+
+Value treeFunction() {
+    auto f = std::make_shared<FunctionObj>();
+    f->name = "f";
+    return Value::function(std::move(f));
+}
+
+Value nativeFunction() {
+    auto n = std::make_shared<NativeObj>();
+    n->name = "len";
+    return Value::native(std::move(n));
+}
+
+Value closure() {
+    auto c = std::make_shared<VMClosure>();
+    c->proto = std::make_shared<FunctionProto>();
+    c->proto->name = "g";
+    return Value::closure(std::move(c));
+}
+
+const double kNan = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+TEST(Value, DefaultIsNil) {
+    Value v;
+    EXPECT_TRUE(v.isNil());
+    EXPECT_EQ(v.kind(), Value::Kind::Nil);
+}
+
+TEST(Value, KindsFollowTheAlternativeOrder) {
+    EXPECT_EQ(Value::boolean(true).kind(), Value::Kind::Bool);
+    EXPECT_EQ(Value::integer(1).kind(), Value::Kind::Integer);
+    EXPECT_EQ(Value::number(1.0).kind(), Value::Kind::Float);
+    EXPECT_EQ(Value::string("s").kind(), Value::Kind::String);
+    EXPECT_EQ(Value::newList().kind(), Value::Kind::List);
+    EXPECT_EQ(Value::newMap().kind(), Value::Kind::Map);
+    EXPECT_EQ(treeFunction().kind(), Value::Kind::Function);
+    EXPECT_EQ(nativeFunction().kind(), Value::Kind::Native);
+    EXPECT_EQ(closure().kind(), Value::Kind::Closure);
+    EXPECT_EQ(Value::newList().raw().index(), 5u);
+    EXPECT_EQ(closure().raw().index(), 9u);
+}
+
+TEST(Value, TypeNames) {
+    EXPECT_STREQ(typeName(Value::nil()), "nil");
+    EXPECT_STREQ(typeName(Value::boolean(false)), "bool");
+    EXPECT_STREQ(typeName(Value::integer(3)), "number");
+    EXPECT_STREQ(typeName(Value::number(3.5)), "number");
+    EXPECT_STREQ(typeName(Value::string("")), "string");
+    EXPECT_STREQ(typeName(Value::newList()), "list");
+    EXPECT_STREQ(typeName(Value::newMap()), "map");
+}
+
+TEST(Value, EveryFunctionKindIsNamedFunction) {
+    EXPECT_STREQ(typeName(treeFunction()), "function");
+    EXPECT_STREQ(typeName(nativeFunction()), "function");
+    EXPECT_STREQ(typeName(closure()), "function");
+    EXPECT_TRUE(treeFunction().isFunction());
+    EXPECT_TRUE(nativeFunction().isFunction());
+    EXPECT_TRUE(closure().isFunction());
+    EXPECT_FALSE(Value::newMap().isFunction());
+}
+
+TEST(Value, OnlyNilAndFalseAreFalse) {
+    EXPECT_FALSE(isTruthy(Value::nil()));
+    EXPECT_FALSE(isTruthy(Value::boolean(false)));
+    EXPECT_TRUE(isTruthy(Value::boolean(true)));
+    EXPECT_TRUE(isTruthy(Value::integer(0)));
+    EXPECT_TRUE(isTruthy(Value::number(0.0)));
+    EXPECT_TRUE(isTruthy(Value::number(-0.0)));
+    EXPECT_TRUE(isTruthy(Value::number(kNan)));
+    EXPECT_TRUE(isTruthy(Value::string("")));
+    EXPECT_TRUE(isTruthy(Value::newList()));
+    EXPECT_TRUE(isTruthy(Value::newMap()));
+    EXPECT_TRUE(isTruthy(nativeFunction()));
+}
+
+TEST(Value, AsDoubleConvertsIntegers) {
+    EXPECT_EQ(asDouble(Value::integer(-7)), -7.0);
+    EXPECT_EQ(asDouble(Value::number(2.5)), 2.5);
+}
+
+TEST(ValuesEqual, IntegerAndFloatMix) {
+    EXPECT_TRUE(valuesEqual(Value::integer(1), Value::number(1.0)));
+    EXPECT_TRUE(valuesEqual(Value::number(1.0), Value::integer(1)));
+    EXPECT_FALSE(valuesEqual(Value::integer(1), Value::number(1.5)));
+    EXPECT_TRUE(valuesEqual(Value::integer(-3), Value::integer(-3)));
+    EXPECT_FALSE(valuesEqual(Value::integer(3), Value::integer(4)));
+}
+
+TEST(ValuesEqual, IntegersAreComparedAsDoubles) {
+    const int64_t p53 = int64_t{1} << 53;
+    EXPECT_TRUE(valuesEqual(Value::integer(p53 + 1), Value::integer(p53)));
+    EXPECT_TRUE(valuesEqual(Value::integer(INT64_MAX), Value::integer(INT64_MAX - 1)));
+    EXPECT_FALSE(valuesEqual(Value::integer(p53 + 2), Value::integer(p53)));
+}
+
+TEST(ValuesEqual, NanAndNegativeZero) {
+    EXPECT_FALSE(valuesEqual(Value::number(kNan), Value::number(kNan)));
+    EXPECT_FALSE(valuesEqual(Value::number(kNan), Value::integer(0)));
+    EXPECT_TRUE(valuesEqual(Value::number(-0.0), Value::number(0.0)));
+    EXPECT_TRUE(valuesEqual(Value::number(-0.0), Value::integer(0)));
+    EXPECT_TRUE(valuesEqual(Value::number(kInf), Value::number(kInf)));
+    EXPECT_FALSE(valuesEqual(Value::number(kInf), Value::number(-kInf)));
+}
+
+TEST(ValuesEqual, BoolsOnlyEqualBools) {
+    EXPECT_TRUE(valuesEqual(Value::boolean(true), Value::boolean(true)));
+    EXPECT_FALSE(valuesEqual(Value::boolean(true), Value::boolean(false)));
+    EXPECT_FALSE(valuesEqual(Value::boolean(true), Value::integer(1)));
+    EXPECT_FALSE(valuesEqual(Value::integer(0), Value::boolean(false)));
+    EXPECT_FALSE(valuesEqual(Value::nil(), Value::boolean(false)));
+    EXPECT_FALSE(valuesEqual(Value::boolean(false), Value::nil()));
+}
+
+TEST(ValuesEqual, StringsByBytes) {
+    EXPECT_TRUE(valuesEqual(Value::string("abc"), Value::string("abc")));
+    EXPECT_FALSE(valuesEqual(Value::string("abc"), Value::string("abd")));
+    EXPECT_FALSE(valuesEqual(Value::string("ab"), Value::string("abc")));
+    EXPECT_TRUE(valuesEqual(Value::string(std::string("a\0b", 3)), Value::string(std::string("a\0b", 3))));
+    EXPECT_FALSE(valuesEqual(Value::string(std::string("a\0b", 3)), Value::string(std::string("a\0c", 3))));
+    EXPECT_FALSE(valuesEqual(Value::string("1"), Value::integer(1)));
+    EXPECT_FALSE(valuesEqual(Value::integer(1), Value::string("1")));
+}
+
+TEST(ValuesEqual, Nil) {
+    EXPECT_TRUE(valuesEqual(Value::nil(), Value::nil()));
+    EXPECT_FALSE(valuesEqual(Value::nil(), Value::integer(0)));
+    EXPECT_FALSE(valuesEqual(Value::string(""), Value::nil()));
+    EXPECT_FALSE(valuesEqual(Value::newList(), Value::nil()));
+}
+
+TEST(ValuesEqual, ListsAndMapsByIdentity) {
+    Value a = Value::newList({Value::integer(1)});
+    Value b = Value::newList({Value::integer(1)});
+    Value a2 = a;
+    EXPECT_TRUE(valuesEqual(a, a));
+    EXPECT_TRUE(valuesEqual(a, a2));
+    EXPECT_FALSE(valuesEqual(a, b));
+
+    Value m = Value::newMap();
+    Value n = Value::newMap();
+    EXPECT_TRUE(valuesEqual(m, m));
+    EXPECT_FALSE(valuesEqual(m, n));
+    EXPECT_FALSE(valuesEqual(Value::newList(), Value::newMap()));
+}
+
+TEST(ValuesEqual, FunctionsByIdentity) {
+    Value f = treeFunction();
+    Value n = nativeFunction();
+    Value c = closure();
+    EXPECT_TRUE(valuesEqual(f, f));
+    EXPECT_TRUE(valuesEqual(n, n));
+    EXPECT_TRUE(valuesEqual(c, c));
+    EXPECT_FALSE(valuesEqual(f, treeFunction()));
+    EXPECT_FALSE(valuesEqual(n, nativeFunction()));
+    EXPECT_FALSE(valuesEqual(c, closure()));
+    EXPECT_FALSE(valuesEqual(f, n));
+    EXPECT_FALSE(valuesEqual(n, c));
+}
+
+TEST(KeysEqual, ScalarsLikeValuesEqual) {
+    EXPECT_TRUE(keysEqual(Value::integer(1), Value::number(1.0)));
+    EXPECT_FALSE(keysEqual(Value::integer(1), Value::string("1")));
+    EXPECT_TRUE(keysEqual(Value::string("k"), Value::string("k")));
+    EXPECT_TRUE(keysEqual(Value::boolean(false), Value::boolean(false)));
+    EXPECT_FALSE(keysEqual(Value::boolean(false), Value::nil()));
+    EXPECT_TRUE(keysEqual(Value::nil(), Value::nil()));
+    EXPECT_FALSE(keysEqual(Value::number(kNan), Value::number(kNan)));
+    EXPECT_TRUE(keysEqual(Value::number(-0.0), Value::integer(0)));
+}
+
+TEST(KeysEqual, ContainersAndFunctionsNeverMatch) {
+    Value l = Value::newList();
+    Value m = Value::newMap();
+    Value f = nativeFunction();
+    EXPECT_FALSE(keysEqual(l, l));
+    EXPECT_FALSE(keysEqual(m, m));
+    EXPECT_FALSE(keysEqual(f, f));
+}
+
+TEST(MapData, KeepsInsertionOrder) {
+    MapData m;
+    m.set(Value::string("b"), Value::integer(1));
+    m.set(Value::string("a"), Value::integer(2));
+    m.set(Value::integer(3), Value::integer(3));
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m.entries[0].first.asString(), "b");
+    EXPECT_EQ(m.entries[1].first.asString(), "a");
+    EXPECT_EQ(m.entries[2].first.asInteger(), 3);
+}
+
+TEST(MapData, FindUsesKeyEquality) {
+    MapData m;
+    m.set(Value::integer(1), Value::string("one"));
+    m.set(Value::string("1"), Value::string("text"));
+    ASSERT_NE(m.find(Value::number(1.0)), nullptr);
+    EXPECT_EQ(m.find(Value::number(1.0))->asString(), "one");
+    EXPECT_EQ(m.find(Value::string("1"))->asString(), "text");
+    EXPECT_EQ(m.find(Value::integer(2)), nullptr);
+    EXPECT_EQ(m.find(Value::boolean(true)), nullptr);
+    const MapData& cm = m;
+    ASSERT_NE(cm.find(Value::integer(1)), nullptr);
+    EXPECT_EQ(cm.find(Value::integer(1))->asString(), "one");
+    EXPECT_EQ(cm.find(Value::string("x")), nullptr);
+}
+
+TEST(MapData, FindGivesAWritableSlot) {
+    MapData m;
+    m.set(Value::string("k"), Value::integer(1));
+    *m.find(Value::string("k")) = Value::integer(5);
+    EXPECT_EQ(m.find(Value::string("k"))->asInteger(), 5);
+}
+
+TEST(MapData, ReplacingKeepsTheFirstKeyAndItsPosition) {
+    MapData m;
+    m.set(Value::integer(1), Value::string("first"));
+    m.set(Value::string("x"), Value::string("other"));
+    m.set(Value::number(1.0), Value::string("second"));
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_TRUE(m.entries[0].first.isInteger());
+    EXPECT_EQ(m.entries[0].first.asInteger(), 1);
+    EXPECT_EQ(m.entries[0].second.asString(), "second");
+    EXPECT_EQ(m.entries[1].first.asString(), "x");
+}
+
+TEST(MapData, RemoveKeepsTheOrderOfTheRest) {
+    MapData m;
+    m.set(Value::string("a"), Value::integer(1));
+    m.set(Value::string("b"), Value::integer(2));
+    m.set(Value::string("c"), Value::integer(3));
+    EXPECT_TRUE(m.remove(Value::string("b")));
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m.entries[0].first.asString(), "a");
+    EXPECT_EQ(m.entries[1].first.asString(), "c");
+    EXPECT_FALSE(m.remove(Value::string("b")));
+    EXPECT_FALSE(m.remove(Value::integer(1)));
+    EXPECT_TRUE(m.remove(Value::string("a")));
+    EXPECT_TRUE(m.remove(Value::string("c")));
+    EXPECT_EQ(m.size(), 0u);
+}
+
+TEST(MapData, RemoveMatchesNumbersAcrossKinds) {
+    MapData m;
+    m.set(Value::number(2.0), Value::nil());
+    EXPECT_TRUE(m.remove(Value::integer(2)));
+    EXPECT_EQ(m.size(), 0u);
+}
+
+TEST(Value, ListsAndMapsAreShared) {
+    Value a = Value::newList();
+    Value b = a;
+    b.asList()->push_back(Value::integer(1));
+    EXPECT_EQ(a.asList()->size(), 1u);
+
+    Value m = Value::newMap();
+    Value n = m;
+    n.asMap()->set(Value::string("k"), Value::nil());
+    EXPECT_EQ(m.asMap()->size(), 1u);
+}
+
+TEST(Value, NewMapIsEmptyAndFresh) {
+    Value a = Value::newMap();
+    Value b = Value::newMap();
+    EXPECT_EQ(a.asMap()->size(), 0u);
+    EXPECT_NE(a.asMap(), b.asMap());
+}
+
+TEST(TruncateToInt64, RoundsTowardZero) {
+    EXPECT_EQ(truncateToInt64(3.9), 3);
+    EXPECT_EQ(truncateToInt64(-3.9), -3);
+    EXPECT_EQ(truncateToInt64(-0.0), 0);
+    EXPECT_EQ(truncateToInt64(0.5), 0);
+    EXPECT_EQ(truncateToInt64(1e18), 1000000000000000000);
+}
+
+TEST(TruncateToInt64, OutOfRangeGivesTheSmallestInteger) {
+    EXPECT_EQ(truncateToInt64(kNan), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(-kNan), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(kInf), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(-kInf), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(9223372036854775808.0), INT64_MIN);  // 2^63
+    EXPECT_EQ(truncateToInt64(1e19), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(-1e19), INT64_MIN);
+    EXPECT_EQ(truncateToInt64(-9223372036854775808.0), INT64_MIN);
+    // The largest double below 2^63 still fits.
+    EXPECT_EQ(truncateToInt64(9223372036854774784.0), 9223372036854774784);
+}
+
+}  // namespace
+}  // namespace ferrow

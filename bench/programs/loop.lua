@@ -1,0 +1,8 @@
+local total = 0
+for i = 1, 3000 do
+  for j = 1, 1000 do
+    total = total + (i * j) % 7
+  end
+end
+assert(total == 7723716)
+print(total)

@@ -1,0 +1,6 @@
+total = 0
+for i in range(1, 3001):
+    for j in range(1, 1001):
+        total = total + (i * j) % 7
+assert total == 7723716
+print(total)
