@@ -1,1 +1,441 @@
-// Not written yet.
+#include "interp/Interpreter.h"
+
+#include <string>
+#include <utility>
+
+#include "driver/Errors.h"
+#include "interp/Operators.h"
+#include "natives/Registry.h"
+#include "value/StackGuard.h"
+
+namespace ferrow {
+
+namespace {
+
+// break, continue and return as exceptions of their own, for code that runs a
+// statement through the public execute and executeBlock; no `try` of the
+// language catches them. Inside the engine they travel as a Flow result.
+struct BreakSignal {};
+struct ContinueSignal {};
+struct ReturnSignal {
+    Value value;
+};
+
+// The VM has 4,096 frames and its script frame takes the first, so a script
+// may nest 4,095 calls there; the tree-walker stops at the same depth so that
+// both engines fail the same programs with the same error.
+constexpr int kMaxCallDepth = 4095;
+
+constexpr const char* kTooDeep = "call stack overflow (too much recursion)";
+
+// Also guards against nesting that is deep within a single call (long chains
+// of calls through natives, deeply nested blocks): the native stack must
+// never run out first.
+inline void checkStack(int32_t line, int32_t column) {
+    if (stackNearlyExhausted()) throw RuntimeError(kTooDeep, line, column);
+}
+
+inline OpSite siteOf(const Expr& e) { return OpSite{e.line, e.column, false}; }
+inline OpSite siteOf(const Stmt& s) { return OpSite{s.line, s.column, false}; }
+
+// Restores a counter when a call or loop ends, also by an exception.
+class CounterGuard {
+public:
+    CounterGuard(int& counter, int value) : counter_(counter), saved_(counter) { counter_ = value; }
+    ~CounterGuard() { counter_ = saved_; }
+    CounterGuard(const CounterGuard&) = delete;
+    CounterGuard& operator=(const CounterGuard&) = delete;
+
+private:
+    int& counter_;
+    int saved_;
+};
+
+std::string arityText(const NativeObj& native) {
+    if (native.maxArity < 0) return std::to_string(native.minArity) + "+";
+    if (native.minArity == native.maxArity) return std::to_string(native.minArity);
+    return std::to_string(native.minArity) + "-" + std::to_string(native.maxArity);
+}
+
+}  // namespace
+
+Interpreter::Interpreter() : globals(std::make_shared<Environment>()) { registerNatives(*globals); }
+
+Interpreter::~Interpreter() = default;
+
+void Interpreter::run(const Block& statements) {
+    CounterGuard loops(loopDepth_, 0);
+    for (const auto& stmt : statements) {
+        // A top-level return ends the program quietly. break and continue
+        // cannot arrive here: outside any loop they are errors.
+        if (exec(*stmt, globals) == Flow::Return) {
+            returnValue_ = Value();
+            return;
+        }
+    }
+}
+
+Value Interpreter::runForValue(const Block& statements) {
+    CounterGuard loops(loopDepth_, 0);
+    Value result;
+    for (const auto& stmt : statements) {
+        if (stmt->kind == StmtKind::Expr) {
+            result = evaluate(*static_cast<const ExprStmt&>(*stmt).expr, globals);
+        } else {
+            result = Value();
+            // A return at the prompt ends that input.
+            if (exec(*stmt, globals) == Flow::Return) {
+                returnValue_ = Value();
+                return Value();
+            }
+        }
+    }
+    return result;
+}
+
+Value Interpreter::call(const Value& callee, std::vector<Value> args) {
+    return callValue(callee, std::move(args), 0, 0);
+}
+
+Value Interpreter::callValue(const Value& callee, std::vector<Value> args, int32_t line,
+                             int32_t column) {
+    checkStack(line, column);
+    if (callee.isNative()) {
+        const NativePtr native = callee.asNative();
+        const auto count = static_cast<int64_t>(args.size());
+        if (count < native->minArity || (native->maxArity >= 0 && count > native->maxArity)) {
+            throw RuntimeError(native->name + "() expects " + arityText(*native) +
+                                   " argument(s), got " + std::to_string(count),
+                               line, column);
+        }
+        return native->fn(*this, args);
+    }
+    if (callee.isTreeFunction()) return callFunction(callee.asTreeFunction(), args, line, column);
+    throw RuntimeError(std::string(typeName(callee)) + " is not callable", line, column);
+}
+
+Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
+                                int32_t column) {
+    // Hold the function for the whole call: the body may rebind the name
+    // that referred to it.
+    const FunctionPtr fn = function;
+    const std::vector<std::string>& params = *fn->params;
+    if (args.size() != params.size()) {
+        throw RuntimeError(fn->name + "() expects " + std::to_string(params.size()) +
+                               " argument(s), got " + std::to_string(args.size()),
+                           line, column);
+    }
+    if (callDepth_ >= kMaxCallDepth) throw RuntimeError(kTooDeep, line, column);
+
+    CounterGuard depth(callDepth_, callDepth_ + 1);
+    // break and continue never cross a call: the callee starts outside any loop.
+    CounterGuard loops(loopDepth_, 0);
+    auto scope = Environment::child(fn->closure);
+    for (size_t i = 0; i < params.size(); ++i) scope->define(params[i], std::move(args[i]));
+    if (execBlock(*fn->body, scope) == Flow::Return) return std::move(returnValue_);
+    return Value();
+}
+
+// ---------------------------------------------------------------------------
+// Expressions
+
+Value Interpreter::evaluate(const Expr& expr, const std::shared_ptr<Environment>& env) {
+    checkStack(expr.line, expr.column);
+    switch (expr.kind) {
+    case ExprKind::Literal:
+        return static_cast<const LiteralExpr&>(expr).value;
+    case ExprKind::ListLit: {
+        const auto& lit = static_cast<const ListLitExpr&>(expr);
+        ListData elements;
+        elements.reserve(lit.elements.size());
+        for (const auto& element : lit.elements) elements.push_back(evaluate(*element, env));
+        return Value::newList(std::move(elements));
+    }
+    case ExprKind::MapLit:
+        return evalMapLit(static_cast<const MapLitExpr&>(expr), env);
+    case ExprKind::Name: {
+        const auto& name = static_cast<const NameExpr&>(expr);
+        if (const Value* slot = env->lookup(name.name)) return *slot;
+        throw RuntimeError("undefined variable '" + name.name + "'", expr.line, expr.column);
+    }
+    case ExprKind::Unary:
+        return evalUnary(static_cast<const UnaryExpr&>(expr), env);
+    case ExprKind::Binary:
+        return evalBinary(static_cast<const BinaryExpr&>(expr), env);
+    case ExprKind::Call:
+        return evalCall(static_cast<const CallExpr&>(expr), env);
+    case ExprKind::Index:
+        return evalIndex(static_cast<const IndexExpr&>(expr), env);
+    case ExprKind::Get: {
+        const auto& get = static_cast<const GetExpr&>(expr);
+        const Value object = evaluate(*get.object, env);
+        return indexValue(object, Value::string(get.name), siteOf(expr));
+    }
+    case ExprKind::Function: {
+        const auto& fnExpr = static_cast<const FunctionExpr&>(expr);
+        auto fn = std::make_shared<FunctionObj>();
+        fn->name = fnExpr.name;
+        fn->params = &fnExpr.params;
+        fn->body = &fnExpr.body;
+        fn->closure = env;
+        return Value::function(std::move(fn));
+    }
+    }
+    throw RuntimeError("cannot evaluate expression", expr.line, expr.column);
+}
+
+Value Interpreter::evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env) {
+    Value result = Value::newMap();
+    MapData& map = *result.asMap();
+    for (const auto& [keyExpr, valueExpr] : expr.entries) {
+        Value key = evaluate(*keyExpr, env);
+        if (!key.isString() && !key.isNumber()) {
+            throw RuntimeError(std::string("map keys must be string or number, got ") + typeName(key),
+                               expr.line, expr.column);
+        }
+        Value value = evaluate(*valueExpr, env);
+        map.set(key, std::move(value));
+    }
+    return result;
+}
+
+Value Interpreter::evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env) {
+    const Value operand = evaluate(*expr.operand, env);
+    if (expr.op == "not") return Value::boolean(!isTruthy(operand));
+    return negate(operand, siteOf(expr));
+}
+
+Value Interpreter::evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env) {
+    const std::optional<BinOp> op = binOpFromText(expr.op);
+    if (!op) throw RuntimeError("unknown operator " + expr.op, expr.line, expr.column);
+    if (*op == BinOp::And || *op == BinOp::Or) {
+        Value left = evaluate(*expr.left, env);
+        if (isTruthy(left) == (*op == BinOp::Or)) return left;
+        return evaluate(*expr.right, env);
+    }
+    const Value left = evaluate(*expr.left, env);
+    const Value right = evaluate(*expr.right, env);
+    switch (*op) {
+    case BinOp::Equal: return Value::boolean(valuesEqual(left, right));
+    case BinOp::NotEqual: return Value::boolean(!valuesEqual(left, right));
+    case BinOp::Less:
+    case BinOp::LessEqual:
+    case BinOp::Greater:
+    case BinOp::GreaterEqual: return Value::boolean(compareValues(*op, left, right, siteOf(expr)));
+    default: return binaryOp(*op, left, right, siteOf(expr));
+    }
+}
+
+Value Interpreter::evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env) {
+    const Value callee = evaluate(*expr.callee, env);
+    std::vector<Value> args;
+    args.reserve(expr.args.size());
+    for (const auto& arg : expr.args) args.push_back(evaluate(*arg, env));
+    return callValue(callee, std::move(args), expr.line, expr.column);
+}
+
+Value Interpreter::evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env) {
+    const Value object = evaluate(*expr.object, env);
+    const Value index = evaluate(*expr.index, env);
+    return indexValue(object, index, siteOf(expr));
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+
+void Interpreter::execute(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
+    raiseFlow(exec(stmt, env));
+}
+
+void Interpreter::executeBlock(const Block& statements, const std::shared_ptr<Environment>& env) {
+    raiseFlow(execBlock(statements, env));
+}
+
+void Interpreter::raiseFlow(Flow flow) {
+    switch (flow) {
+    case Flow::Normal: return;
+    case Flow::Break: throw BreakSignal{};
+    case Flow::Continue: throw ContinueSignal{};
+    case Flow::Return: throw ReturnSignal{std::move(returnValue_)};
+    }
+}
+
+Interpreter::Flow Interpreter::execBlock(const Block& statements,
+                                         const std::shared_ptr<Environment>& env) {
+    for (const auto& stmt : statements) {
+        const Flow flow = exec(*stmt, env);
+        if (flow != Flow::Normal) return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
+    checkStack(stmt.line, stmt.column);
+    switch (stmt.kind) {
+    case StmtKind::Let: {
+        const auto& let = static_cast<const LetStmt&>(stmt);
+        env->define(let.name, evaluate(*let.init, env));
+        return Flow::Normal;
+    }
+    case StmtKind::Assign:
+        execAssign(static_cast<const AssignStmt&>(stmt), env);
+        return Flow::Normal;
+    case StmtKind::Expr:
+        evaluate(*static_cast<const ExprStmt&>(stmt).expr, env);
+        return Flow::Normal;
+    case StmtKind::If:
+        return execIf(static_cast<const IfStmt&>(stmt), env);
+    case StmtKind::While:
+        return execWhile(static_cast<const WhileStmt&>(stmt), env);
+    case StmtKind::NumericFor:
+        return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
+    case StmtKind::ForIn:
+        return execForIn(static_cast<const ForInStmt&>(stmt), env);
+    case StmtKind::FunctionDecl: {
+        const auto& decl = static_cast<const FunctionDeclStmt&>(stmt);
+        auto fn = std::make_shared<FunctionObj>();
+        fn->name = decl.name;
+        fn->params = &decl.params;
+        fn->body = &decl.body;
+        // The closure is the scope that receives the binding, so the
+        // function can call itself by name.
+        fn->closure = env;
+        env->define(decl.name, Value::function(std::move(fn)));
+        return Flow::Normal;
+    }
+    case StmtKind::Return: {
+        const auto& ret = static_cast<const ReturnStmt&>(stmt);
+        returnValue_ = ret.value ? evaluate(*ret.value, env) : Value();
+        return Flow::Return;
+    }
+    case StmtKind::Break:
+        // break and continue never leave the function they appear in.
+        if (loopDepth_ == 0) throw RuntimeError("'break' outside a loop", stmt.line, stmt.column);
+        return Flow::Break;
+    case StmtKind::Continue:
+        if (loopDepth_ == 0) throw RuntimeError("'continue' outside a loop", stmt.line, stmt.column);
+        return Flow::Continue;
+    case StmtKind::Try:
+        return execTry(static_cast<const TryStmt&>(stmt), env);
+    }
+    return Flow::Normal;
+}
+
+void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env) {
+    // The value comes first, before anything of the target.
+    Value value = evaluate(*stmt.value, env);
+    std::optional<BinOp> op;
+    if (!stmt.op.empty()) {
+        op = binOpFromText(stmt.op);
+        if (!op) throw RuntimeError("unknown operator " + stmt.op, stmt.line, stmt.column);
+    }
+    const Expr& target = *stmt.target;
+
+    if (target.kind == ExprKind::Name) {
+        const std::string& name = static_cast<const NameExpr&>(target).name;
+        Value* slot = env->lookup(name);
+        if (!slot) {
+            throw RuntimeError("cannot assign to undefined variable '" + name +
+                                   "' (use 'let' to declare it)",
+                               stmt.line, stmt.column);
+        }
+        if (op) value = binaryOp(*op, *slot, value, siteOf(stmt));
+        *slot = std::move(value);
+        return;
+    }
+
+    Value object;
+    Value key;
+    if (target.kind == ExprKind::Index) {
+        const auto& index = static_cast<const IndexExpr&>(target);
+        object = evaluate(*index.object, env);
+        key = evaluate(*index.index, env);
+    } else {
+        const auto& get = static_cast<const GetExpr&>(target);
+        object = evaluate(*get.object, env);
+        key = Value::string(get.name);
+    }
+    if (op) value = binaryOp(*op, indexValue(object, key, siteOf(target)), value, siteOf(stmt));
+    setIndex(object, key, std::move(value), siteOf(stmt));
+}
+
+Interpreter::Flow Interpreter::execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env) {
+    for (const auto& branch : stmt.branches) {
+        if (!branch.cond || isTruthy(evaluate(*branch.cond, env)))
+            return execBlock(branch.body, Environment::child(env));
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execWhile(const WhileStmt& stmt,
+                                         const std::shared_ptr<Environment>& env) {
+    CounterGuard loops(loopDepth_, loopDepth_ + 1);
+    while (isTruthy(evaluate(*stmt.cond, env))) {
+        const Flow flow = execBlock(stmt.body, Environment::child(env));
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
+                                              const std::shared_ptr<Environment>& env) {
+    const Value start = evaluate(*stmt.start, env);
+    const Value limit = evaluate(*stmt.limit, env);
+    if (!start.isNumber() || !limit.isNumber())
+        throw RuntimeError("numeric for-loop bounds must be numbers", stmt.line, stmt.column);
+    Value step = Value::integer(1);
+    if (stmt.step) {
+        step = evaluate(*stmt.step, env);
+        if (!step.isNumber()) throw RuntimeError("for step must be a number", stmt.line, stmt.column);
+        if (asDouble(step) == 0.0) throw RuntimeError("for-loop step cannot be 0", stmt.line, stmt.column);
+    }
+    const bool integerMode = start.isInteger() && limit.isInteger() && step.isInteger();
+    // The counter and the bounds are fixed here; the body cannot change them.
+    double i = asDouble(start);
+    const double last = asDouble(limit);
+    const double delta = asDouble(step);
+
+    CounterGuard loops(loopDepth_, loopDepth_ + 1);
+    for (; delta > 0 ? i <= last : i >= last; i += delta) {
+        auto scope = Environment::child(env);
+        scope->define(stmt.var, integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
+        const Flow flow = execBlock(stmt.body, scope);
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
+                                         const std::shared_ptr<Environment>& env) {
+    const std::vector<Value> items = iterationItems(evaluate(*stmt.iterable, env), siteOf(stmt));
+    CounterGuard loops(loopDepth_, loopDepth_ + 1);
+    for (const Value& item : items) {
+        auto scope = Environment::child(env);
+        scope->define(stmt.var, item);
+        const Flow flow = execBlock(stmt.body, scope);
+        if (flow == Flow::Break) break;
+        if (flow == Flow::Return) return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env) {
+    Value caught;
+    try {
+        // break, continue and return pass through a try unchanged.
+        return execBlock(stmt.body, Environment::child(env));
+    } catch (ThrownValue& thrown) {
+        caught = std::move(thrown.value);
+    } catch (const RuntimeError& error) {
+        caught = Value::string(error.message);
+    }
+    // The handler runs after the exception is gone, so an error raised in it
+    // simply propagates from here.
+    auto scope = Environment::child(env);
+    scope->define(stmt.catchName, std::move(caught));
+    return execBlock(stmt.handler, scope);
+}
+
+}  // namespace ferrow

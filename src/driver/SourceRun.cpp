@@ -1,0 +1,82 @@
+#include "driver/SourceRun.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <sstream>
+
+#include "compiler/Compiler.h"
+#include "driver/Diagnostics.h"
+#include "front/Lexer.h"
+#include "front/Parser.h"
+#include "interp/Interpreter.h"
+#include "value/TextForm.h"
+#include "vm/VM.h"
+
+namespace ferrow {
+
+bool useTreeWalker = false;
+
+std::string readSourceFile(const std::string& path, bool& ok) {
+    // A directory opens like a file on POSIX but reads as nothing; it is
+    // reported as unopenable rather than run as an empty program.
+    std::error_code ec;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::in | std::ios::binary);
+    if (!in.is_open()) {
+        ok = false;
+        return {};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    ok = true;
+    return text.str();
+}
+
+int reportFailures(const std::string& source, const std::string& name,
+                   const std::function<void()>& body) {
+    try {
+        body();
+        return 0;
+    } catch (const FerrowError& error) {
+        writeToStderr(formatError(error, source, name) + "\n");
+    } catch (const ThrownValue& thrown) {
+        writeToStderr("Error: " + toString(thrown.value) + "\n");
+    } catch (const std::bad_alloc&) {
+        writeToStderr("ferrow: out of memory\n");
+    } catch (const std::exception& error) {
+        writeToStderr(std::string("ferrow: internal error: ") + error.what() + "\n");
+    }
+    return 1;
+}
+
+int runOnTree(const std::string& source, Interpreter& interpreter, const std::string& name) {
+    return reportFailures(source, name, [&] {
+        const Block program = parse(tokenize(source));
+        interpreter.run(program);
+    });
+}
+
+int runOnVM(const std::string& source, const std::string& name) {
+    return reportFailures(source, name, [&] {
+        const auto proto = compile(parse(tokenize(source)));
+        VM vm;
+        vm.run(proto);
+    });
+}
+
+int runOnFreshTree(const std::string& source, const std::string& name) {
+    // Constructing the engine can only fail for want of memory.
+    std::unique_ptr<Interpreter> interpreter;
+    const int status =
+        reportFailures("", name, [&] { interpreter = std::make_unique<Interpreter>(); });
+    if (status != 0) return status;
+    return runOnTree(source, *interpreter, name);
+}
+
+int runSource(const std::string& source, const std::string& name) {
+    return useTreeWalker ? runOnFreshTree(source, name) : runOnVM(source, name);
+}
+
+}  // namespace ferrow

@@ -1,0 +1,36 @@
+#pragma once
+// Reading source files and running a source text on either engine.
+
+#include <functional>
+#include <string>
+
+namespace ferrow {
+
+class Interpreter;
+
+// Selects the engine for files, snippets and watch mode: false for the
+// bytecode compiler and VM, true for the tree-walker. Written only by the
+// argument dispatch.
+extern bool useTreeWalker;
+
+// The whole file in binary mode; `ok` is false (and the text empty) when it
+// cannot be opened.
+std::string readSourceFile(const std::string& path, bool& ok);
+
+// Runs on the engine that useTreeWalker selects, with fresh globals.
+int runSource(const std::string& source, const std::string& name);
+// Both return 0 on success and 1 after reporting a failure on stderr.
+int runOnTree(const std::string& source, Interpreter& interpreter, const std::string& name);
+int runOnVM(const std::string& source, const std::string& name);
+// runOnTree on an Interpreter made for this one run.
+int runOnFreshTree(const std::string& source, const std::string& name);
+
+// Runs `body` and reports whatever escapes it: language errors through
+// formatError (with `source` and `name`), uncaught script errors as
+// "Error: ...", and, so that nothing aborts the process, exhausted memory
+// and any other standard exception as one "ferrow: " line. Returns 0 when
+// `body` finished, 1 otherwise.
+int reportFailures(const std::string& source, const std::string& name,
+                   const std::function<void()>& body);
+
+}  // namespace ferrow

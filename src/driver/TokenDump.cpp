@@ -1,0 +1,41 @@
+#include "driver/TokenDump.h"
+
+#include <iostream>
+#include <vector>
+
+#include "driver/Diagnostics.h"
+#include "driver/SourceRun.h"
+#include "front/Lexer.h"
+
+namespace ferrow {
+
+int dumpTokens(const std::string& path) {
+    bool ok = false;
+    const std::string source = readSourceFile(path, ok);
+    if (!ok) {
+        writeToStderr("ferrow: cannot open " + path + "\n");
+        return 1;
+    }
+    // Tokenizing finishes before anything is printed, so a lexing error
+    // leaves no partial dump.
+    std::vector<Token> tokens;
+    if (reportFailures(source, path, [&] { tokens = tokenize(source); }) != 0) return 1;
+    std::string out;
+    for (const Token& token : tokens) {
+        // The text is written as stored: decoded string contents may hold
+        // line feeds, and an end of line is stored as backslash and n.
+        out += tokenKindName(token.kind);
+        out += " '";
+        out += token.text;
+        out += "' @";
+        out += std::to_string(token.line);
+        out += ':';
+        out += std::to_string(token.column);
+        out += '\n';
+    }
+    std::cout << out;
+    std::cout.flush();
+    return 0;
+}
+
+}  // namespace ferrow

@@ -1,0 +1,153 @@
+// Everything of the VM that crosses a function boundary: calls of closures
+// and natives, upvalues, try handlers and the Caller operation through which
+// natives call script functions back.
+
+#include <algorithm>
+#include <string>
+
+#include "driver/Errors.h"
+#include "value/StackGuard.h"
+#include "vm/VM.h"
+
+namespace ferrow {
+
+namespace {
+
+const char* const kCallStackOverflow = "call stack overflow (too much recursion)";
+
+std::string expectedArity(const NativeObj& native) {
+    if (native.maxArity < 0) return std::to_string(native.minArity) + "+";
+    if (native.maxArity == native.minArity) return std::to_string(native.minArity);
+    return std::to_string(native.minArity) + "-" + std::to_string(native.maxArity);
+}
+
+}  // namespace
+
+void VM::truncateStack(std::size_t size) {
+    while (stack.size() > size) stack.pop_back();
+}
+
+void VM::pushFrame(VMClosure& closure, std::size_t argCount, int32_t line) {
+    const FunctionProto& proto = *closure.proto;
+    if (argCount != static_cast<std::size_t>(proto.arity)) {
+        throw RuntimeError(proto.name + "() expects " + std::to_string(proto.arity) +
+                               " argument(s), got " + std::to_string(argCount),
+                           line, 0);
+    }
+    // The script's frame counts too: the 4,096th nested call fails.
+    if (frames.size() >= kMaxFrames) throw RuntimeError(kCallStackOverflow, line, 0);
+    // The arguments stay where they are and become the callee's first locals.
+    frames.push_back(CallFrame{&closure, 0, stack.size() - argCount, globalSlotsFor(proto)});
+}
+
+bool VM::callValue(std::size_t argCount, int32_t line) {
+    const Value& callee = stack[stack.size() - argCount - 1];
+    if (callee.isClosure()) {
+        pushFrame(*callee.asClosure(), argCount, line);
+        return true;
+    }
+    if (callee.isNative()) {
+        callNative(*callee.asNative(), argCount, line);
+        return false;
+    }
+    throw RuntimeError(std::string(typeName(callee)) + " is not callable", line, 0);
+}
+
+void VM::callNative(const NativeObj& native, std::size_t argCount, int32_t line) {
+    const auto count = static_cast<int64_t>(argCount);
+    if (count < native.minArity || (native.maxArity >= 0 && count > native.maxArity)) {
+        throw RuntimeError(native.name + "() expects " + expectedArity(native) +
+                               " argument(s), got " + std::to_string(argCount),
+                           line, 0);
+    }
+    // One reusable vector per level of native nesting (a native may call a
+    // script function that calls another native).
+    if (nativeArgs_.size() <= nativeDepth_) nativeArgs_.emplace_back();
+    std::vector<Value>& args = nativeArgs_[nativeDepth_];
+    struct Level {
+        std::vector<Value>& args;
+        std::size_t& depth;
+        ~Level() {
+            args.clear();
+            --depth;
+        }
+    } level{args, ++nativeDepth_};
+
+    // The arguments leave the stack right after the call, so they can be
+    // moved rather than copied.
+    const std::size_t first = stack.size() - argCount;
+    for (std::size_t i = first; i < stack.size(); ++i) args.push_back(std::move(stack[i]));
+    // The callee stays on the stack during the call, which keeps `native` alive.
+    Value result = native.fn(*this, args);
+    truncateStack(first - 1);
+    stack.push_back(std::move(result));
+}
+
+Value VM::call(const Value& callee, std::vector<Value> args) {
+    // Natives calling back nest C++ frames (call, execute, native, call ...);
+    // stop before the native stack runs out.
+    if (stackNearlyExhausted()) throw RuntimeError(kCallStackOverflow, 0, 0);
+    const std::size_t depth = frames.size();
+    const std::size_t height = stack.size();
+    try {
+        push(callee);
+        for (Value& arg : args) push(std::move(arg));
+        if (!callValue(args.size(), 0)) return pop();
+    } catch (...) {
+        truncateStack(height);
+        throw;
+    }
+    try {
+        return execute(depth);
+    } catch (...) {
+        // No handler of the callback took the error: drop the callback's
+        // frames and values before it passes out through the native.
+        frames.resize(depth);
+        if (!openUpvalues.empty()) closeUpvalues(height);
+        truncateStack(height);
+        throw;
+    }
+}
+
+std::shared_ptr<Upvalue> VM::captureUpvalue(std::size_t slot) {
+    Value* location = &stack[slot];
+    // Closures capturing one variable must share one Upvalue, so that they
+    // see each other's assignments.
+    for (const auto& upvalue : openUpvalues) {
+        if (upvalue->location == location) return upvalue;
+    }
+    auto upvalue = std::make_shared<Upvalue>();
+    upvalue->location = location;
+    openUpvalues.push_back(upvalue);
+    return upvalue;
+}
+
+void VM::closeUpvalues(std::size_t fromSlot) {
+    Value* const limit = stack.data() + fromSlot;
+    auto keep = std::stable_partition(
+        openUpvalues.begin(), openUpvalues.end(),
+        [limit](const std::shared_ptr<Upvalue>& upvalue) { return upvalue->location < limit; });
+    for (auto it = keep; it != openUpvalues.end(); ++it) {
+        Upvalue& upvalue = **it;
+        upvalue.closed = *upvalue.location;
+        upvalue.location = &upvalue.closed;
+    }
+    openUpvalues.erase(keep, openUpvalues.end());
+}
+
+bool VM::handleError(Value value, std::size_t stopDepth) {
+    // A handler registered outside this execute belongs to an outer one,
+    // which gets the error after it has passed through the native.
+    if (handlers.empty() || handlers.back().frameCount <= stopDepth) return false;
+    const TryHandler handler = handlers.back();
+    handlers.pop_back();
+    frames.resize(handler.frameCount);
+    if (!openUpvalues.empty()) closeUpvalues(handler.stackSize);
+    truncateStack(handler.stackSize);
+    // The value lands in the catch variable's slot.
+    stack.push_back(std::move(value));
+    frames.back().ip = handler.handlerIp;
+    return true;
+}
+
+}  // namespace ferrow

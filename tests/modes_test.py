@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Checks what the script tests cannot express line by line: the format of
+the benchmark's three result lines (the times themselves vary), and the exact
+bytes at the end of a prompt session (end of input writes a line feed,
+"exit" writes nothing).
+
+Usage: modes_test.py [--ferrow PATH]
+Ends with "N passed, N failed" and a non-zero status when anything failed.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TIMEOUT_SECONDS = 60
+NUMBER = r"(-?[0-9.e+-]+|inf|nan)"
+RESULT_LINES = (
+    re.compile(rf"^tree-walker: {NUMBER} ms/run$"),
+    re.compile(rf"^bytecode VM: {NUMBER} ms/run$"),
+    re.compile(rf"^speedup:     {NUMBER}x$"),
+)
+BANNER = b"Ferrow 0.5.0  --  type Ctrl-D (or 'exit') to quit\n"
+
+
+def run(ferrow, args, folder, stdin=b""):
+    return subprocess.run([ferrow] + args, cwd=folder, input=stdin,
+                          capture_output=True, timeout=TIMEOUT_SECONDS)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def check_bench_lines(proc):
+    check(proc.returncode == 0, f"exit status {proc.returncode}, stderr {proc.stderr!r}")
+    check(proc.stderr == b"", f"unexpected stderr {proc.stderr!r}")
+    lines = proc.stdout.decode().split("\n")
+    check(len(lines) == 4 and lines[3] == "", f"expected three lines, got {proc.stdout!r}")
+    numbers = []
+    for pattern, line in zip(RESULT_LINES, lines):
+        m = pattern.match(line)
+        check(m is not None, f"line {line!r} does not match {pattern.pattern}")
+        text = m.group(1)
+        # The stream's default float format is %g: six significant digits.
+        check("%g" % float(text) == text, f"{text!r} is not in the default float format")
+        numbers.append(float(text))
+    tree, vm, speedup = numbers
+    check(tree > 0 and vm > 0, f"times must be positive: {numbers}")
+    expected = tree / vm
+    check(abs(speedup - expected) <= 1e-3 * expected + 1e-5,
+          f"speedup {speedup} is not tree/vm = {expected}")
+
+
+def test_bench_swallows_output(ferrow, folder):
+    path = os.path.join(folder, "loud.frw")
+    with open(path, "w") as f:
+        f.write('let total = 0\nfor i = 1, 2000 do\n  total += i\n  print("noise", i)\nend\n'
+                'assert(total == 2001000)\n')
+    check_bench_lines(run(ferrow, ["--bench", "loud.frw"], folder))
+
+
+def test_bench_empty_file(ferrow, folder):
+    open(os.path.join(folder, "empty.frw"), "w").close()
+    check_bench_lines(run(ferrow, ["--bench", "empty.frw"], folder))
+
+
+def test_bench_ignores_watch_pragma(ferrow, folder):
+    with open(os.path.join(folder, "watched.frw"), "w") as f:
+        f.write("#pragma watch\nprint(1)\n")
+    check_bench_lines(run(ferrow, ["--tree", "--bench", "watched.frw"], folder))
+
+
+def test_bench_syntax_error(ferrow, folder):
+    with open(os.path.join(folder, "bad.frw"), "w") as f:
+        f.write("print(1)\nlet = 2\n")
+    proc = run(ferrow, ["--bench", "bad.frw"], folder)
+    check(proc.returncode == 1, f"exit status {proc.returncode}")
+    check(proc.stdout == b"", f"unexpected stdout {proc.stdout!r}")
+    check(proc.stderr == b"SyntaxError: expected a variable name after 'let', got '='\n"
+                        b"  --> bad.frw:2:5\n2 | let = 2\n        ^\n",
+          f"unexpected stderr {proc.stderr!r}")
+
+
+def test_bench_runtime_error(ferrow, folder):
+    with open(os.path.join(folder, "fails.frw"), "w") as f:
+        f.write('print("partial")\nlet x = [1][5]\n')
+    proc = run(ferrow, ["--bench", "fails.frw"], folder)
+    check(proc.returncode == 1, f"exit status {proc.returncode}")
+    check(proc.stdout == b"", f"output must stay swallowed, got {proc.stdout!r}")
+    check(proc.stderr == b"bench: program raised an error\n", f"stderr {proc.stderr!r}")
+
+
+def test_prompt_end_of_input_writes_line_feed(ferrow, folder):
+    proc = run(ferrow, [], folder, b"if true then\n")
+    check(proc.returncode == 0, f"exit status {proc.returncode}")
+    check(proc.stdout == BANNER + b">> .. \n", f"stdout {proc.stdout!r}")
+
+
+def test_prompt_exit_writes_nothing(ferrow, folder):
+    for word in (b"exit", b"quit"):
+        proc = run(ferrow, ["--tree"], folder, b"1\n" + word + b"\n2\n")
+        check(proc.returncode == 0, f"exit status {proc.returncode}")
+        check(proc.stdout == BANNER + b">> 1\n>> ", f"stdout {proc.stdout!r}")
+
+
+def test_prompt_last_line_without_line_feed(ferrow, folder):
+    proc = run(ferrow, [], folder, b"40 + 2")
+    check(proc.stdout == BANNER + b">> 42\n>> \n", f"stdout {proc.stdout!r}")
+
+
+TESTS = [value for name, value in sorted(globals().items()) if name.startswith("test_")]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--ferrow", default=os.path.join(HERE, "..", "build", "ferrow"))
+    ferrow = os.path.abspath(parser.parse_args().ferrow)
+    passed = failed = 0
+    for test in TESTS:
+        with tempfile.TemporaryDirectory() as folder:
+            try:
+                test(ferrow, folder)
+                passed += 1
+            except (AssertionError, subprocess.TimeoutExpired) as e:
+                failed += 1
+                print(f"FAIL {test.__name__}: {e}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
