@@ -9,6 +9,7 @@
 
 #include "driver/Errors.h"
 #include "front/ParserImpl.h"
+#include "value/StackGuard.h"
 
 namespace ferrow {
 
@@ -26,7 +27,9 @@ Parser::Parser(std::vector<Token> tokens, int depth)
 
 Parser::Nest::Nest(Parser& p) : p_(p) {
     ++p_.depth_;
-    if (p_.depth_ > kMaxNesting) {
+    // The stack check is only a safety net for a parser started on an
+    // already deep or unusually small stack; the level count is the rule.
+    if (p_.depth_ > kMaxNesting || stackNearlyExhausted()) {
         --p_.depth_;
         p_.tooDeep(p_.current());
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The tree-walking engine: executes the syntax tree directly.
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -32,24 +33,37 @@ public:
     void executeBlock(const Block& statements, const std::shared_ptr<Environment>& env);
 
 private:
+    // How a statement ended. Internally break, continue and return travel as
+    // this result rather than as exceptions, which would make every call
+    // through `return` cost an unwind; the public execute and executeBlock
+    // turn a pending one into its signal.
+    enum class Flow : uint8_t { Normal, Break, Continue, Return };
+
+    Flow exec(const Stmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execBlock(const Block& statements, const std::shared_ptr<Environment>& env);
+    void raiseFlow(Flow flow);
+
     // One function per node kind keeps the recursive frames of evaluate and
-    // execute small, so deep programs fit in the native stack.
+    // exec small, so deep programs fit in the native stack.
+    Value evalListLit(const ListLitExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalGet(const GetExpr& expr, const std::shared_ptr<Environment>& env);
     Value callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
                        int32_t column);
     void execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env);
-    void execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env);
-    void execWhile(const WhileStmt& stmt, const std::shared_ptr<Environment>& env);
-    void execNumericFor(const NumericForStmt& stmt, const std::shared_ptr<Environment>& env);
-    void execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env);
-    void execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execWhile(const WhileStmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execNumericFor(const NumericForStmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env);
+    Flow execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env);
 
     int callDepth_ = 0;  // script function calls in progress
     int loopDepth_ = 0;  // loops executing in the current function body
+    Value returnValue_;  // the value of a return on its way to the call
 };
 
 }  // namespace ferrow

@@ -1,1 +1,816 @@
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compiler/Compiler.h"
+#include "compiler/Disassembler.h"
+#include "compiler/OpCodes.h"
+#include "driver/Errors.h"
+#include "front/Lexer.h"
+#include "front/Parser.h"
+
+using namespace ferrow;
+
+namespace {
+
+std::shared_ptr<FunctionProto> compileSource(const std::string& source) {
+    Block program = parse(tokenize(source));
+    return compile(program);
+}
+
+// A leading newline lets the goldens start on their own line.
+std::string listing(const std::string& source) {
+    return "\n" + disassemble(*compileSource(source));
+}
+
+struct Failure {
+    std::string kind;
+    std::string message;
+    int32_t line = -1;
+    int32_t column = -1;
+};
+
+Failure compileFailure(const Block& program) {
+    try {
+        compile(program);
+    } catch (const FerrowError& error) {
+        return {error.kind, error.message, error.line, error.column};
+    }
+    ADD_FAILURE() << "compiled without an error";
+    return {};
+}
+
+Failure compileFailure(const std::string& source) {
+    Block program = parse(tokenize(source));
+    return compileFailure(program);
+}
+
+// Builders for programs too large or too odd to write as source.
+template <class Node>
+std::unique_ptr<Node> node(int32_t line = 1, int32_t column = 1) {
+    auto n = std::make_unique<Node>();
+    n->line = line;
+    n->column = column;
+    return n;
+}
+
+ExprPtr literal(Value value, int32_t line = 1) {
+    auto lit = node<LiteralExpr>(line);
+    lit->value = std::move(value);
+    return lit;
+}
+
+ExprPtr name(const std::string& text, int32_t line = 1) {
+    auto n = node<NameExpr>(line);
+    n->name = text;
+    return n;
+}
+
+StmtPtr exprStmt(ExprPtr expr) {
+    auto stmt = node<ExprStmt>(expr->line, expr->column);
+    stmt->expr = std::move(expr);
+    return stmt;
+}
+
+StmtPtr let(const std::string& var, ExprPtr init) {
+    auto stmt = node<LetStmt>();
+    stmt->name = var;
+    stmt->init = std::move(init);
+    return stmt;
+}
+
+// A function expression statement with `count` parameters p0, p1, ...
+std::unique_ptr<FunctionExpr> functionWithParams(std::size_t count) {
+    auto fn = node<FunctionExpr>();
+    for (std::size_t i = 0; i < count; ++i) fn->params.push_back("p" + std::to_string(i));
+    return fn;
+}
+
+int countOps(const FunctionProto& proto, OpCode op) {
+    int count = 0;
+    for (std::size_t i = 0; i < proto.code.size(); i += 1 + operandBytes(static_cast<OpCode>(proto.code[i]))) {
+        if (proto.code[i] == static_cast<uint8_t>(op)) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the opcodes
+
+TEST(Compiler, OpcodeTableHasFortySixEntriesInOrder) {
+    EXPECT_EQ(kOpCodeCount, 46u);
+    EXPECT_STREQ(opCodeName(OpCode::CONST), "CONST");
+    EXPECT_STREQ(opCodeName(OpCode::GET_INDEX_KEEP), "GET_INDEX_KEEP");
+    EXPECT_STREQ(opCodeName(OpCode::HALT), "HALT");
+    EXPECT_EQ(static_cast<int>(OpCode::CALL), 37);
+    EXPECT_EQ(static_cast<int>(OpCode::TRY_BEGIN), 43);
+    EXPECT_EQ(operandBytes(OpCode::CONST), 2);
+    EXPECT_EQ(operandBytes(OpCode::GET_UPVALUE), 1);
+    EXPECT_EQ(operandBytes(OpCode::CALL), 1);
+    EXPECT_EQ(operandBytes(OpCode::RETURN), 0);
+}
+
+// ------------------------------------------------------------ code shapes
+
+TEST(Compiler, EmptyScriptIsNilReturnWithLineZero) {
+    auto proto = compileSource("");
+    EXPECT_EQ(proto->name, "<script>");
+    EXPECT_EQ(proto->arity, 0);
+    EXPECT_EQ(proto->code, (std::vector<uint8_t>{1, 39}));
+    EXPECT_EQ(proto->lines, (std::vector<uint32_t>{0, 0}));
+    EXPECT_TRUE(proto->constants.empty());
+    EXPECT_EQ(listing(""), R"(
+== <script> arity 0 ==
+0000    0  NIL
+0001    0  RETURN
+)");
+}
+
+TEST(Compiler, GlobalsAndArithmetic) {
+    EXPECT_EQ(listing("let x = 1 + 2\nreturn x * 10\n"), R"(
+== <script> arity 0 ==
+0000    1  CONST 1 ; 1
+0003    1  CONST 2 ; 2
+0006    1  ADD
+0007    1  DEFINE_GLOBAL 0 ; x
+0010    2  GET_GLOBAL 3 ; x
+0013    2  CONST 4 ; 10
+0016    2  MUL
+0017    2  RETURN
+0018    0  NIL
+0019    0  RETURN
+)");
+}
+
+TEST(Compiler, EqualLiteralsGetSeparateConstants) {
+    auto proto = compileSource("let a = 1\nlet b = 1\n");
+    ASSERT_EQ(proto->constants.size(), 4u);  // "a", 1, "b", 1
+    EXPECT_TRUE(proto->constants[1].isInteger());
+    EXPECT_TRUE(proto->constants[3].isInteger());
+    EXPECT_EQ(proto->constants[1].asInteger(), 1);
+    EXPECT_EQ(proto->constants[3].asInteger(), 1);
+}
+
+TEST(Compiler, EveryByteHasALine) {
+    auto proto = compileSource(
+        "function f(a, b)\n  let c = [a, {\"k\": b}]\n  for i = 1, 3 do\n    c[0] += i\n  end\n"
+        "  return c\nend\nprint(f(1, 2))\n");
+    EXPECT_EQ(proto->code.size(), proto->lines.size());
+    ASSERT_EQ(proto->protos.size(), 1u);
+    EXPECT_EQ(proto->protos[0]->code.size(), proto->protos[0]->lines.size());
+    // The implicit return of a function carries the declaration's line.
+    const auto& lines = proto->protos[0]->lines;
+    EXPECT_EQ(lines[lines.size() - 1], 1u);
+    EXPECT_EQ(lines[lines.size() - 2], 1u);
+}
+
+TEST(Compiler, LiteralsCollectionsAndProperties) {
+    EXPECT_EQ(listing("let v = [nil, true, false, \"s\", 2.5]\nlet m = {a: -v[0], \"b\": not v.x}\n"),
+              R"(
+== <script> arity 0 ==
+0000    1  NIL
+0001    1  TRUE
+0002    1  FALSE
+0003    1  CONST 1 ; "s"
+0006    1  CONST 2 ; 2.5
+0009    1  BUILD_LIST 5
+0012    1  DEFINE_GLOBAL 0 ; v
+0015    2  CONST 4 ; "a"
+0018    2  GET_GLOBAL 5 ; v
+0021    2  CONST 6 ; 0
+0024    2  GET_INDEX
+0025    2  NEGATE
+0026    2  CONST 7 ; "b"
+0029    2  GET_GLOBAL 8 ; v
+0032    2  CONST 9 ; "x"
+0035    2  GET_INDEX
+0036    2  NOT
+0037    2  BUILD_MAP 2
+0040    2  DEFINE_GLOBAL 3 ; m
+0043    0  NIL
+0044    0  RETURN
+)");
+}
+
+TEST(Compiler, ShortCircuitAndAssignments) {
+    EXPECT_EQ(listing("let a = x and y or z\na.b += 1\na[0] = 2\na -= 1\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 1 ; x
+0003    1  JUMP_IF_FALSE 4 -> 10
+0006    1  POP
+0007    1  GET_GLOBAL 2 ; y
+0010    1  JUMP_IF_TRUE 4 -> 17
+0013    1  POP
+0014    1  GET_GLOBAL 3 ; z
+0017    1  DEFINE_GLOBAL 0 ; a
+0020    2  GET_GLOBAL 4 ; a
+0023    2  CONST 5 ; "b"
+0026    2  GET_INDEX_KEEP
+0027    2  CONST 6 ; 1
+0030    2  ADD
+0031    2  SET_INDEX
+0032    2  POP
+0033    3  GET_GLOBAL 7 ; a
+0036    3  CONST 8 ; 0
+0039    3  CONST 9 ; 2
+0042    3  SET_INDEX
+0043    3  POP
+0044    4  GET_GLOBAL 10 ; a
+0047    4  CONST 11 ; 1
+0050    4  SUB
+0051    4  SET_GLOBAL 10 ; a
+0054    4  POP
+0055    0  NIL
+0056    0  RETURN
+)");
+}
+
+TEST(Compiler, CallsAndLocalCompoundAssignment) {
+    EXPECT_EQ(listing("function f(a, b)\n  a //= b\n  return g(a, b, 3)\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  CLOSURE 0 ; f
+0003    1  DEFINE_GLOBAL 0 ; f
+0006    0  NIL
+0007    0  RETURN
+
+== f arity 2 ==
+0000    2  GET_LOCAL 0
+0003    2  GET_LOCAL 1
+0006    2  FLOOR_DIV
+0007    2  SET_LOCAL 0
+0010    2  POP
+0011    3  GET_GLOBAL 0 ; g
+0014    3  GET_LOCAL 0
+0017    3  GET_LOCAL 1
+0020    3  CONST 1 ; 3
+0023    3  CALL 3
+0025    3  RETURN
+0026    1  NIL
+0027    1  RETURN
+)");
+}
+
+TEST(Compiler, IfElifElseChain) {
+    EXPECT_EQ(listing("if a then\n  let x = 1\nelif b then\n  x()\nelse\n  y()\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 0 ; a
+0003    1  JUMP_IF_FALSE 8 -> 14
+0006    1  POP
+0007    2  CONST 1 ; 1
+0010    1  POP
+0011    1  JUMP 24 -> 38
+0014    1  POP
+0015    3  GET_GLOBAL 2 ; b
+0018    1  JUMP_IF_FALSE 10 -> 31
+0021    1  POP
+0022    4  GET_GLOBAL 3 ; x
+0025    4  CALL 0
+0027    4  POP
+0028    1  JUMP 7 -> 38
+0031    1  POP
+0032    6  GET_GLOBAL 4 ; y
+0035    6  CALL 0
+0037    6  POP
+0038    0  NIL
+0039    0  RETURN
+)");
+}
+
+TEST(Compiler, WhileLoopBackEdgeLandsOnCondition) {
+    auto proto = compileSource("while x do\nend\n");
+    EXPECT_EQ(listing("while x do\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 0 ; x
+0003    1  JUMP_IF_FALSE 4 -> 10
+0006    1  POP
+0007    1  LOOP 10 -> 0
+0010    1  POP
+0011    0  NIL
+0012    0  RETURN
+)");
+    // The raw operand: after it the pointer is at 10, and 10 - 10 = 0.
+    EXPECT_EQ(proto->code[7], static_cast<uint8_t>(OpCode::LOOP));
+    EXPECT_EQ(proto->code[8], 0);
+    EXPECT_EQ(proto->code[9], 10);
+}
+
+TEST(Compiler, ContinueAtTheEndOfABodyJumpsZeroBytes) {
+    auto proto = compileSource("while c do\n  continue\nend\n");
+    EXPECT_EQ(listing("while c do\n  continue\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 0 ; c
+0003    1  JUMP_IF_FALSE 7 -> 13
+0006    1  POP
+0007    2  JUMP 0 -> 10
+0010    1  LOOP 13 -> 0
+0013    1  POP
+0014    0  NIL
+0015    0  RETURN
+)");
+    EXPECT_EQ(proto->code[8], 0);
+    EXPECT_EQ(proto->code[9], 0);
+}
+
+TEST(Compiler, BreakClosesCapturedLocalsAndPopsTheOthers) {
+    EXPECT_EQ(listing("while true do\n  let a = 1\n  let b = function() return a end\n  break\nend\n"),
+              R"(
+== <script> arity 0 ==
+0000    1  TRUE
+0001    1  JUMP_IF_FALSE 17 -> 21
+0004    1  POP
+0005    2  CONST 0 ; 1
+0008    3  CLOSURE 0 ; <anonymous>
+0011    4  POP
+0012    4  CLOSE_UPVALUE
+0013    4  JUMP 6 -> 22
+0016    1  POP
+0017    1  CLOSE_UPVALUE
+0018    1  LOOP 21 -> 0
+0021    1  POP
+0022    0  NIL
+0023    0  RETURN
+
+== <anonymous> arity 0 ==
+upvalues: local 0
+0000    3  GET_UPVALUE 0
+0002    3  RETURN
+0003    3  NIL
+0004    3  RETURN
+)");
+}
+
+TEST(Compiler, BreakOutOfTryEndsItsHandler) {
+    EXPECT_EQ(listing("for i = 1, 10 do\n  try\n    break\n  catch e\n  end\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  CONST 0 ; 1
+0003    1  CONST 1 ; 10
+0006    1  CONST 2 ; 1
+0009    1  GET_LOCAL 0
+0012    1  GET_LOCAL 1
+0015    1  GET_LOCAL 2
+0018    1  FOR_CHECK
+0019    1  JUMP_IF_FALSE 27 -> 49
+0022    1  POP
+0023    2  TRY_BEGIN 8 -> 34
+0026    3  TRY_END
+0027    3  JUMP 20 -> 50
+0030    2  TRY_END
+0031    2  JUMP 1 -> 35
+0034    2  POP
+0035    1  GET_LOCAL 0
+0038    1  GET_LOCAL 2
+0041    1  ADD
+0042    1  SET_LOCAL 0
+0045    1  POP
+0046    1  LOOP 40 -> 9
+0049    1  POP
+0050    1  POP
+0051    1  POP
+0052    1  POP
+0053    0  NIL
+0054    0  RETURN
+)");
+}
+
+TEST(Compiler, BreakInsideCatchPartNeedsNoTryEnd) {
+    auto proto = compileSource("while true do\n  try\n    x()\n  catch e\n    break\n  end\nend\n");
+    EXPECT_EQ(countOps(*proto, OpCode::TRY_END), 1);  // only the body's own
+}
+
+TEST(Compiler, NestedTryBreakEndsEveryHandlerInsideTheLoop) {
+    auto proto = compileSource(
+        "try\n  while true do\n    try\n      try\n        break\n      catch a\n      end\n"
+        "    catch b\n    end\n  end\ncatch c\nend\n");
+    // Two for the break (the outer try lies outside the loop), three closing
+    // the bodies normally.
+    EXPECT_EQ(countOps(*proto, OpCode::TRY_END), 5);
+}
+
+TEST(Compiler, ContinueInNumericForGoesToTheIncrement) {
+    EXPECT_EQ(listing("for i = 1, n, 2 do\n  if i then continue end\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  CONST 0 ; 1
+0003    1  GET_GLOBAL 1 ; n
+0006    1  CONST 2 ; 2
+0009    1  GET_LOCAL 0
+0012    1  GET_LOCAL 1
+0015    1  GET_LOCAL 2
+0018    1  FOR_CHECK
+0019    1  JUMP_IF_FALSE 29 -> 51
+0022    1  POP
+0023    2  GET_LOCAL 0
+0026    2  JUMP_IF_FALSE 7 -> 36
+0029    2  POP
+0030    2  JUMP 4 -> 37
+0033    2  JUMP 1 -> 37
+0036    2  POP
+0037    1  GET_LOCAL 0
+0040    1  GET_LOCAL 2
+0043    1  ADD
+0044    1  SET_LOCAL 0
+0047    1  POP
+0048    1  LOOP 42 -> 9
+0051    1  POP
+0052    1  POP
+0053    1  POP
+0054    1  POP
+0055    0  NIL
+0056    0  RETURN
+)");
+}
+
+TEST(Compiler, ForInWalksASnapshotByIndex) {
+    EXPECT_EQ(listing("for x in xs do\n  print(x)\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 0 ; xs
+0003    1  ITER_PREPARE
+0004    1  CONST 1 ; 0
+0007    1  NIL
+0008    1  GET_LOCAL 1
+0011    1  GET_LOCAL 0
+0014    1  LEN
+0015    1  LESS
+0016    1  JUMP_IF_FALSE 35 -> 54
+0019    1  POP
+0020    1  GET_LOCAL 0
+0023    1  GET_LOCAL 1
+0026    1  GET_INDEX
+0027    1  SET_LOCAL 2
+0030    1  POP
+0031    2  GET_GLOBAL 2 ; print
+0034    2  GET_LOCAL 2
+0037    2  CALL 1
+0039    2  POP
+0040    1  GET_LOCAL 1
+0043    1  CONST 3 ; 1
+0046    1  ADD
+0047    1  SET_LOCAL 1
+0050    1  POP
+0051    1  LOOP 46 -> 8
+0054    1  POP
+0055    1  POP
+0056    1  POP
+0057    1  POP
+0058    0  NIL
+0059    0  RETURN
+)");
+}
+
+TEST(Compiler, TryCatchDeliversIntoTheCatchSlot) {
+    EXPECT_EQ(listing("try\n  let t = f()\ncatch e\n  print(e)\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  TRY_BEGIN 10 -> 13
+0003    2  GET_GLOBAL 0 ; f
+0006    2  CALL 0
+0008    1  POP
+0009    1  TRY_END
+0010    1  JUMP 10 -> 23
+0013    4  GET_GLOBAL 1 ; print
+0016    4  GET_LOCAL 0
+0019    4  CALL 1
+0021    4  POP
+0022    1  POP
+0023    0  NIL
+0024    0  RETURN
+)");
+}
+
+TEST(Compiler, TwoLevelCaptureGoesThroughTheMiddleFunction) {
+    EXPECT_EQ(listing("function outer()\n  let v = 1\n  function middle()\n    function inner()\n"
+                      "      return v + v + v\n    end\n    return inner\n  end\n  return middle\nend\n"),
+              R"(
+== <script> arity 0 ==
+0000    1  CLOSURE 0 ; outer
+0003    1  DEFINE_GLOBAL 0 ; outer
+0006    0  NIL
+0007    0  RETURN
+
+== outer arity 0 ==
+0000    2  CONST 0 ; 1
+0003    3  CLOSURE 0 ; middle
+0006    9  GET_LOCAL 1
+0009    9  RETURN
+0010    1  NIL
+0011    1  RETURN
+
+== middle arity 0 ==
+upvalues: local 0
+0000    4  CLOSURE 0 ; inner
+0003    7  GET_LOCAL 0
+0006    7  RETURN
+0007    3  NIL
+0008    3  RETURN
+
+== inner arity 0 ==
+upvalues: upvalue 0
+0000    5  GET_UPVALUE 0
+0002    5  GET_UPVALUE 0
+0004    5  ADD
+0005    5  GET_UPVALUE 0
+0007    5  ADD
+0008    5  RETURN
+0009    4  NIL
+0010    4  RETURN
+)");
+}
+
+TEST(Compiler, UpvalueDescriptorsFollowFirstUse) {
+    auto proto = compileSource(
+        "function f(a, b)\n  let c = 3\n  return function()\n    return c + a + c + b\n  end\nend\n");
+    const auto& inner = *proto->protos.at(0)->protos.at(0);
+    ASSERT_EQ(inner.upvalues.size(), 3u);
+    EXPECT_EQ(inner.upvalues[0].isLocal, 1);
+    EXPECT_EQ(inner.upvalues[0].index, 2u);  // c
+    EXPECT_EQ(inner.upvalues[1].index, 0u);  // a
+    EXPECT_EQ(inner.upvalues[2].index, 1u);  // b
+}
+
+TEST(Compiler, LocalFunctionCallsItselfThroughAnUpvalue) {
+    EXPECT_EQ(listing("if true then\n  function f(n)\n    return f(n)\n  end\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  TRUE
+0001    1  JUMP_IF_FALSE 8 -> 12
+0004    1  POP
+0005    2  CLOSURE 0 ; f
+0008    1  CLOSE_UPVALUE
+0009    1  JUMP 1 -> 13
+0012    1  POP
+0013    0  NIL
+0014    0  RETURN
+
+== f arity 1 ==
+upvalues: local 0
+0000    3  GET_UPVALUE 0
+0002    3  GET_LOCAL 0
+0005    3  CALL 1
+0007    3  RETURN
+0008    2  NIL
+0009    2  RETURN
+)");
+}
+
+TEST(Compiler, LetInitializerSeesTheOuterVariable) {
+    // Inside the block, `x` in the initializer is still the outer local 0.
+    EXPECT_EQ(listing("if true then\n  let x = 1\n  if true then\n    let x = x\n  end\nend\n"), R"(
+== <script> arity 0 ==
+0000    1  TRUE
+0001    1  JUMP_IF_FALSE 21 -> 25
+0004    1  POP
+0005    2  CONST 0 ; 1
+0008    3  TRUE
+0009    3  JUMP_IF_FALSE 8 -> 20
+0012    3  POP
+0013    4  GET_LOCAL 0
+0016    3  POP
+0017    3  JUMP 1 -> 21
+0020    3  POP
+0021    1  POP
+0022    1  JUMP 1 -> 26
+0025    1  POP
+0026    0  NIL
+0027    0  RETURN
+)");
+}
+
+TEST(Compiler, ArgumentLimitIs255) {
+    auto call = [](std::size_t args) {
+        std::string source = "f(";
+        for (std::size_t i = 0; i < args; ++i) source += i ? ", nil" : "nil";
+        return source + ")\n";
+    };
+    auto proto = compileSource(call(255));
+    EXPECT_EQ(proto->code[proto->code.size() - 5], static_cast<uint8_t>(OpCode::CALL));
+    EXPECT_EQ(proto->code[proto->code.size() - 4], 255);
+
+    Failure failure = compileFailure(call(256));
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "too many arguments");
+    EXPECT_EQ(failure.line, 1);
+    EXPECT_GT(failure.column, 0);
+}
+
+// ------------------------------------------------------------ compile errors
+
+TEST(Compiler, BreakAndContinueOutsideALoop) {
+    Failure failure = compileFailure("let a = 1\n  break\n");
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "'break' outside a loop");
+    EXPECT_EQ(failure.line, 2);
+    EXPECT_EQ(failure.column, 3);
+
+    failure = compileFailure("continue\n");
+    EXPECT_EQ(failure.message, "'continue' outside a loop");
+    EXPECT_EQ(failure.line, 1);
+    EXPECT_EQ(failure.column, 1);
+
+    // A function body never sees the loops of its caller or creator.
+    failure = compileFailure("while true do\n  let f = function()\n    break\n  end\nend\n");
+    EXPECT_EQ(failure.message, "'break' outside a loop");
+    EXPECT_EQ(failure.line, 3);
+}
+
+TEST(Compiler, UnknownBinaryOperator) {
+    auto binary = node<BinaryExpr>(4, 9);
+    binary->op = "<>";
+    binary->left = literal(Value::integer(1), 4);
+    binary->right = literal(Value::integer(2), 4);
+    Block program;
+    program.push_back(exprStmt(std::move(binary)));
+    Failure failure = compileFailure(program);
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "unknown operator <>");
+    EXPECT_EQ(failure.line, 4);
+    EXPECT_EQ(failure.column, 0);
+}
+
+TEST(Compiler, BadCompoundOperator) {
+    auto assign = node<AssignStmt>(6, 3);
+    assign->target = name("x", 6);
+    assign->value = literal(Value::integer(1), 6);
+    assign->op = "==";
+    Block program;
+    program.push_back(std::move(assign));
+    Failure failure = compileFailure(program);
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "bad operator ==");
+    EXPECT_EQ(failure.line, 6);
+    EXPECT_EQ(failure.column, 0);
+}
+
+TEST(Compiler, ConstantLimit) {
+    Block program;
+    for (int i = 0; i < 65536; ++i) program.push_back(exprStmt(literal(Value::integer(i))));
+    EXPECT_EQ(compile(program)->constants.size(), 65536u);
+
+    program.push_back(exprStmt(literal(Value::integer(0))));
+    Failure failure = compileFailure(program);
+    EXPECT_EQ(failure.message, "too many constants");
+    EXPECT_EQ(failure.line, 0);
+    EXPECT_EQ(failure.column, 0);
+}
+
+namespace {
+
+// `if true then let x = nil` followed by `count` reads of x: 4 bytes each
+// (GET_LOCAL, POP) and no constants.
+Block programWithLongBody(bool loop, std::size_t count) {
+    Block body;
+    body.push_back(let("x", literal(Value())));
+    for (std::size_t i = 0; i < count; ++i) body.push_back(exprStmt(name("x")));
+    Block program;
+    if (loop) {
+        auto stmt = node<WhileStmt>();
+        stmt->cond = literal(Value::boolean(true));
+        stmt->body = std::move(body);
+        program.push_back(std::move(stmt));
+    } else {
+        auto stmt = node<IfStmt>();
+        stmt->branches.push_back(IfBranch{literal(Value::boolean(true)), std::move(body)});
+        program.push_back(std::move(stmt));
+    }
+    return program;
+}
+
+}  // namespace
+
+TEST(Compiler, BranchAndLoopDistanceLimits) {
+    EXPECT_NO_THROW(compile(programWithLongBody(false, 16000)));
+    Failure failure = compileFailure(programWithLongBody(false, 16400));
+    EXPECT_EQ(failure.message, "branch too large");
+    EXPECT_EQ(failure.line, 0);
+    EXPECT_EQ(failure.column, 0);
+
+    EXPECT_NO_THROW(compile(programWithLongBody(true, 16000)));
+    failure = compileFailure(programWithLongBody(true, 16400));
+    EXPECT_EQ(failure.message, "loop body too large");
+    EXPECT_EQ(failure.line, 0);
+    EXPECT_EQ(failure.column, 0);
+}
+
+TEST(Compiler, ListLiteralLimit) {
+    auto build = [](std::size_t count) {
+        auto list = node<ListLitExpr>(2, 5);
+        for (std::size_t i = 0; i < count; ++i) list->elements.push_back(literal(Value()));
+        Block program;
+        program.push_back(exprStmt(std::move(list)));
+        return program;
+    };
+    auto proto = compile(build(65535));
+    EXPECT_EQ(proto->code[65535], static_cast<uint8_t>(OpCode::BUILD_LIST));
+    EXPECT_EQ(proto->code[65536], 0xff);
+    EXPECT_EQ(proto->code[65537], 0xff);
+
+    Failure failure = compileFailure(build(65536));
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "too many elements in a list literal (the limit is 65535)");
+    EXPECT_EQ(failure.line, 2);
+    EXPECT_EQ(failure.column, 5);
+}
+
+TEST(Compiler, MapLiteralLimit) {
+    auto build = [](std::size_t count) {
+        auto map = node<MapLitExpr>(3, 2);
+        for (std::size_t i = 0; i < count; ++i) {
+            map->entries.emplace_back(literal(Value()), literal(Value()));
+        }
+        Block program;
+        program.push_back(exprStmt(std::move(map)));
+        return program;
+    };
+    EXPECT_NO_THROW(compile(build(65535)));
+    Failure failure = compileFailure(build(65536));
+    EXPECT_EQ(failure.message, "too many entries in a map literal (the limit is 65535)");
+    EXPECT_EQ(failure.line, 3);
+    EXPECT_EQ(failure.column, 2);
+}
+
+TEST(Compiler, LocalSlotLimit) {
+    auto build = [](std::size_t params) {
+        auto fn = functionWithParams(params);
+        // Read the last parameter so the widest slot operand is emitted.
+        fn->body.push_back(exprStmt(name("p" + std::to_string(params - 1))));
+        Block program;
+        program.push_back(exprStmt(std::move(fn)));
+        return program;
+    };
+    auto proto = compile(build(65536));
+    const auto& code = proto->protos.at(0)->code;
+    EXPECT_EQ(code[0], static_cast<uint8_t>(OpCode::GET_LOCAL));
+    EXPECT_EQ(code[1], 0xff);
+    EXPECT_EQ(code[2], 0xff);
+
+    Failure failure = compileFailure(build(65537));
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "too many local variables in one function (the limit is 65536)");
+}
+
+TEST(Compiler, UpvalueLimit) {
+    auto build = [](std::size_t captured) {
+        auto inner = node<FunctionExpr>(2, 1);
+        for (std::size_t i = 0; i < captured; ++i) {
+            inner->body.push_back(exprStmt(name("p" + std::to_string(i), 2)));
+        }
+        auto outer = functionWithParams(captured);
+        outer->body.push_back(exprStmt(std::move(inner)));
+        Block program;
+        program.push_back(exprStmt(std::move(outer)));
+        return program;
+    };
+    auto proto = compile(build(256));
+    const auto& inner = *proto->protos.at(0)->protos.at(0);
+    EXPECT_EQ(inner.upvalues.size(), 256u);
+    EXPECT_EQ(inner.code[inner.code.size() - 5], static_cast<uint8_t>(OpCode::GET_UPVALUE));
+    EXPECT_EQ(inner.code[inner.code.size() - 4], 255);
+
+    Failure failure = compileFailure(build(257));
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "too many captured variables in one function (the limit is 256)");
+    EXPECT_EQ(failure.line, 2);
+}
+
+TEST(Compiler, NestedFunctionLimit) {
+    auto build = [](std::size_t count) {
+        Block program;
+        for (std::size_t i = 0; i < count; ++i) program.push_back(exprStmt(node<FunctionExpr>()));
+        return program;
+    };
+    auto proto = compile(build(65536));
+    EXPECT_EQ(proto->protos.size(), 65536u);
+    const auto& code = proto->code;
+    EXPECT_EQ(code[code.size() - 6], static_cast<uint8_t>(OpCode::CLOSURE));
+    EXPECT_EQ(code[code.size() - 5], 0xff);
+    EXPECT_EQ(code[code.size() - 4], 0xff);
+
+    Failure failure = compileFailure(build(65537));
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "too many nested functions in one function (the limit is 65536)");
+}
+
+TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
+    // Far deeper than the parser allows; the compiler's own guard stops it.
+    constexpr int kDepth = 400000;
+    ExprPtr expr = literal(Value::integer(1));
+    for (int i = 0; i < kDepth; ++i) {
+        auto unary = node<UnaryExpr>(7, 3);
+        unary->op = "-";
+        unary->operand = std::move(expr);
+        expr = std::move(unary);
+    }
+    Block program;
+    program.push_back(exprStmt(std::move(expr)));
+    Failure failure = compileFailure(program);
+    EXPECT_EQ(failure.kind, "CompileError");
+    EXPECT_EQ(failure.message, "program too deeply nested");
+    EXPECT_EQ(failure.line, 7);
+
+    // Take the chain apart iteratively; recursive destruction would be as
+    // deep as the tree.
+    ExprPtr rest = std::move(static_cast<ExprStmt&>(*program[0]).expr);
+    while (rest && rest->kind == ExprKind::Unary) {
+        ExprPtr next = std::move(static_cast<UnaryExpr&>(*rest).operand);
+        rest = std::move(next);
+    }
+}
