@@ -1,7 +1,66 @@
 #include "value/Value.h"
 
+#include <vector>
+
 
 namespace ferrow {
+
+namespace {
+
+// Releasing a value may release what it holds, and so on down a nested
+// structure. Up to kReleaseDepth levels are freed by plain recursion; deeper
+// values are moved to the outermost release's work list and freed from its
+// loop, so the stack depth stays bounded however deep the structure is.
+constexpr unsigned kReleaseDepth = 64;
+thread_local unsigned releaseDepth = 0;
+thread_local std::vector<Value>* deferredReleases = nullptr;
+
+}  // namespace
+
+bool Value::holdsLastReference() const noexcept {
+    // A shared count above one means this release only decrements it.
+    switch (v_.index()) {
+        case 5: {
+            const ListPtr& list = *std::get_if<5>(&v_);
+            return list.use_count() == 1 && !list->empty();
+        }
+        case 6: {
+            const MapPtr& map = *std::get_if<6>(&v_);
+            return map.use_count() == 1 && map->size() != 0;
+        }
+        case 7: return std::get_if<7>(&v_)->use_count() == 1;
+        case 9: return std::get_if<9>(&v_)->use_count() == 1;
+        default: return false;
+    }
+}
+
+void Value::releaseShared() noexcept {
+    if (!holdsLastReference()) return;
+    if (deferredReleases) {
+        if (releaseDepth >= kReleaseDepth) {
+            try {
+                deferredReleases->push_back(std::move(*this));
+                return;
+            } catch (...) {
+                // No memory for the work list: release in place after all.
+            }
+        }
+        ++releaseDepth;
+        { Variant doomed = std::move(v_); }
+        --releaseDepth;
+        return;
+    }
+    std::vector<Value> work;
+    deferredReleases = &work;
+    releaseDepth = 1;
+    { Variant doomed = std::move(v_); }
+    while (!work.empty()) {
+        Variant doomed = std::move(work.back().v_);
+        work.pop_back();
+    }
+    releaseDepth = 0;
+    deferredReleases = nullptr;
+}
 
 Value Value::newMap() {
     return map(std::make_shared<MapData>());

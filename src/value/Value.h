@@ -38,6 +38,22 @@ public:
     };
 
     Value() = default;
+    // A string copy can run out of memory. The variant's own copy constructor
+    // (libstdc++ 12) then destroys an alternative it never built, so strings
+    // are copied through the in-place constructor, which fails cleanly; no
+    // other alternative's copy can throw.
+    Value(const Value& other)
+        : v_(other.v_.index() == 4 ? Variant(std::in_place_index<4>, *std::get_if<4>(&other.v_))
+                                   : other.v_) {}
+    Value(Value&&) noexcept = default;
+    Value& operator=(const Value&) = default;
+    Value& operator=(Value&&) noexcept = default;
+    // Lists, maps and functions can nest millions deep (a list wrapped in a
+    // list in a loop, a chain of closures); releasing the last reference to
+    // one must not recurse once per level, or the native stack runs out.
+    ~Value() {
+        if (v_.index() >= 5 && v_.index() != 8) releaseShared();
+    }
 
     // Factories. Named rather than implicit constructors so that a bool never
     // silently becomes an integer or a pointer a bool.
@@ -88,6 +104,10 @@ public:
 
 private:
     explicit Value(Variant v) : v_(std::move(v)) {}
+    // Frees what this value holds the last reference to, a bounded number of
+    // levels at a time (Value.cpp).
+    void releaseShared() noexcept;
+    bool holdsLastReference() const noexcept;
     Variant v_;
 };
 
