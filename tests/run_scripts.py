@@ -44,7 +44,7 @@ DEFAULT_TIMEOUT = 10
 # Exactly one space follows the colon; the rest of the line is the text.
 DIRECTIVE = re.compile(rb"^[ \t]*#>[ \t]*([a-z]+)(?:\[([a-z]+)\])?:(?: (.*))?$")
 ENGINE_SPECIFIC = {b"out", b"err", b"exit", b"leaks"}
-KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag", b"memory"}
+KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag", b"memory", b"differs"}
 
 
 class ScriptError(Exception):
@@ -62,6 +62,7 @@ class Expectations:
         self.flag = True
         self.cycles = {engine: False for engine in ENGINES}
         self.memory = None  # MiB of address space, or no limit
+        self.differs = []  # behaviour differences named for tests/differential.py
 
 
 def parse_directives(path):
@@ -116,6 +117,8 @@ def parse_directives(path):
                 raise ScriptError(f"{where}: the only leaks setting is 'cycles'")
             for t in targets:
                 exp.cycles[t] = True
+        elif key == b"differs":
+            exp.differs.extend(text.decode(errors="replace").split())
         elif key == b"memory":
             try:
                 exp.memory = int(text.strip())
