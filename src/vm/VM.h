@@ -59,6 +59,15 @@ private:
     void closeUpvalues(std::size_t fromSlot);
     bool handleError(Value value, std::size_t stopDepth);
     void truncateStack(std::size_t size);
+
+    // Instructions whose work is too bulky for the dispatch loop; each one
+    // works on the top of the stack as its instruction describes.
+    void buildList(std::size_t count);
+    void buildMap(std::size_t count, int32_t line);
+    void storeIndex(int32_t line);
+    void makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame);
+    void iterationSnapshot(int32_t line);
+    void lengthOf(int32_t line);
     [[noreturn]] void stackOverflow() const;
 
     void push(Value value) {
