@@ -637,6 +637,8 @@ dispatch:
     }
     VM_CASE(TRY_BEGIN) {
         const std::size_t distance = READ_SHORT();
+        // The handler delivers the caught value into one more slot.
+        ROOM();
         handlers.push_back(TryHandler{frames.size(), stack.size(),
                                       static_cast<std::size_t>(ip - code) + distance});
         NEXT();

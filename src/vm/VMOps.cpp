@@ -12,14 +12,16 @@
 namespace ferrow {
 
 void VM::buildList(std::size_t count) {
+    // An empty literal adds a value; any other replaces at least one.
+    if (count == 0 && stack.size() >= kMaxStack) stackOverflow();
     const auto first = stack.end() - static_cast<std::ptrdiff_t>(count);
     ListData elements(std::make_move_iterator(first), std::make_move_iterator(stack.end()));
     stack.erase(first, stack.end());
-    // The list takes the place of its elements, so there is room for it.
     stack.push_back(Value::newList(std::move(elements)));
 }
 
 void VM::buildMap(std::size_t count, int32_t line) {
+    if (count == 0 && stack.size() >= kMaxStack) stackOverflow();
     const std::size_t first = stack.size() - 2 * count;
     Value map = Value::newMap();
     MapData& data = *map.asMap();
