@@ -132,6 +132,17 @@ FERROW_HOT void replaceTwoWithBool(Stack& s, bool b) {
     s[s.size() - 2] = Value::boolean(b);
     popPlainOrGeneric(s);
 }
+// FOR_CHECK: the three numbers give way to the test's result.
+FERROW_HOT void replaceThreeWithBool(Stack& s, bool b) {
+    s[s.size() - 3] = Value::boolean(b);
+    popPlainOrGeneric(s);
+    popPlainOrGeneric(s);
+}
+// RETURN: the result moves into the callee's slot and the frame's values go.
+FERROW_HOT void returnInto(Stack& s, std::size_t calleeSlot) {
+    s[calleeSlot] = std::move(s.back());
+    while (s.size() > calleeSlot + 1) popPlainOrGeneric(s);
+}
 
 inline bool truthy(const Value& v) { return v.isBool() ? v.asBool() : !v.isNil(); }
 
@@ -594,8 +605,7 @@ dispatch:
             popTo(stack, calleeSlot);
             return result;
         }
-        moveInto(stack[calleeSlot], std::move(TOP()));
-        popTo(stack, calleeSlot + 1);
+        returnInto(stack, calleeSlot);
         LOAD_FRAME();
         NEXT();
     }
@@ -614,7 +624,7 @@ dispatch:
     }
     VM_CASE(FOR_CHECK) {
         const std::size_t n = stack.size();
-        Value& var = stack[n - 3];
+        const Value& var = stack[n - 3];
         const Value& limit = stack[n - 2];
         const Value& step = stack[n - 1];
         bool more;
@@ -630,9 +640,7 @@ dispatch:
             more = asDouble(step) >= 0.0 ? asDouble(var) <= asDouble(limit)
                                          : asDouble(var) >= asDouble(limit);
         }
-        popTop(stack);
-        popTop(stack);
-        setBool(var, more);
+        replaceThreeWithBool(stack, more);
         NEXT();
     }
     VM_CASE(TRY_BEGIN) {
