@@ -152,14 +152,16 @@ def run_one(ferrow, script, engine, exp):
     args = [a.replace("{file}", base) for a in args]
     command = [ferrow] + ([f"--{engine}"] if exp.flag else []) + args
     stdin = as_text(exp.stdin)
+    shown = " ".join(shlex.quote(part) for part in command)
+    header = f"command (in {folder}): {shown}\n"
     try:
         proc = subprocess.run(
             command, cwd=folder, input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS
         )
     except subprocess.TimeoutExpired:
-        return f"timed out after {TIMEOUT_SECONDS} s (killed)\n"
+        return f"{header}timed out after {TIMEOUT_SECONDS} s (killed)\n"
     except OSError as e:
-        return f"could not start {ferrow}: {e}\n"
+        return f"{header}could not start: {e}\n"
 
     report = ""
     for name, want, got in (("stdout", exp.out[engine], proc.stdout),
@@ -168,10 +170,7 @@ def run_one(ferrow, script, engine, exp):
             report += diff(name, as_text(want), got)
     if proc.returncode != exp.exit[engine]:
         report += f"exit status: expected {exp.exit[engine]}, got {proc.returncode}\n"
-    if not report:
-        return None
-    shown = " ".join(shlex.quote(part) for part in command)
-    return f"command (in {folder}): {shown}\n{report}"
+    return header + report if report else None
 
 
 def main():
@@ -216,6 +215,8 @@ def main():
     passed = failed = 0
     for (script, engine, _), failure in zip(jobs, results):
         name = os.path.relpath(script)
+        if name.startswith(".."):
+            name = os.path.abspath(script)
         if failure is None:
             passed += 1
             if options.verbose:

@@ -135,6 +135,15 @@ def test_watch_pragma_and_missing_file(ferrow, folder, engine):
     finally:
         w.stop()
 
+    # Indented, padded and ended by CR LF, the pragma still counts.
+    save(path, '  #pragma   watch  \r\nprint("crlf")\r\n')
+    w = Watcher([ferrow, f"--{engine}", "pragma.frw"], folder)
+    try:
+        w.expect("out", banner("pragma.frw"), "the banner a watch pragma asks for")
+        w.expect_run("crlf")
+    finally:
+        w.stop()
+
     later = os.path.join(folder, "later.frw")
     w = Watcher([ferrow, f"--{engine}", "--watch", "later.frw"], folder)
     try:

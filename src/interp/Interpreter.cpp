@@ -28,13 +28,6 @@ constexpr int kMaxCallDepth = 4095;
 
 constexpr const char* kTooDeep = "call stack overflow (too much recursion)";
 
-// Also guards against nesting that is deep within a single call (long chains
-// of calls through natives, deeply nested blocks): the native stack must
-// never run out first.
-inline void checkStack(int32_t line, int32_t column) {
-    if (stackNearlyExhausted()) throw RuntimeError(kTooDeep, line, column);
-}
-
 inline OpSite siteOf(const Expr& e) { return OpSite{e.line, e.column, false}; }
 inline OpSite siteOf(const Stmt& s) { return OpSite{s.line, s.column, false}; }
 
@@ -51,17 +44,87 @@ private:
     int saved_;
 };
 
-std::string arityText(const NativeObj& native) {
-    if (native.maxArity < 0) return std::to_string(native.minArity) + "+";
-    if (native.minArity == native.maxArity) return std::to_string(native.minArity);
-    return std::to_string(native.minArity) + "-" + std::to_string(native.maxArity);
+// The failures are built out of line so that their message temporaries do
+// not enlarge the frames of the recursive functions that detect them.
+[[noreturn, gnu::noinline, gnu::cold]] void failAt(const char* message, int32_t line,
+                                                   int32_t column) {
+    throw RuntimeError(message, line, column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failNativeArity(const NativeObj& native, size_t count,
+                                                            int32_t line, int32_t column) {
+    std::string expected = std::to_string(native.minArity);
+    if (native.maxArity < 0)
+        expected += "+";
+    else if (native.maxArity != native.minArity)
+        expected += "-" + std::to_string(native.maxArity);
+    throw RuntimeError(
+        native.name + "() expects " + expected + " argument(s), got " + std::to_string(count), line,
+        column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failArity(const FunctionObj& fn, size_t count,
+                                                      int32_t line, int32_t column) {
+    throw RuntimeError(fn.name + "() expects " + std::to_string(fn.params->size()) +
+                           " argument(s), got " + std::to_string(count),
+                       line, column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failNotCallable(const Value& callee, int32_t line,
+                                                            int32_t column) {
+    throw RuntimeError(std::string(typeName(callee)) + " is not callable", line, column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failUndefined(const std::string& name, int32_t line,
+                                                          int32_t column) {
+    throw RuntimeError("undefined variable '" + name + "'", line, column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failAssignUndefined(const std::string& name,
+                                                                int32_t line, int32_t column) {
+    throw RuntimeError(
+        "cannot assign to undefined variable '" + name + "' (use 'let' to declare it)", line,
+        column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failMapKey(const Value& key, int32_t line,
+                                                       int32_t column) {
+    throw RuntimeError(std::string("map keys must be string or number, got ") + typeName(key), line,
+                       column);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void failUnknownOperator(const std::string& op, int32_t line,
+                                                                int32_t column) {
+    throw RuntimeError("unknown operator " + op, line, column);
+}
+
+// The safety net behind the call-depth limit: deeply nested blocks in every
+// frame or long chains of native callbacks must not run the native stack out
+// before the limit is reached.
+inline void checkStack(int32_t line, int32_t column) {
+    if (stackNearlyExhausted()) failAt(kTooDeep, line, column);
+}
+
+template <typename Node>
+Value makeFunction(const Node& node, const std::shared_ptr<Environment>& env) {
+    auto fn = std::make_shared<FunctionObj>();
+    fn->name = node.name;
+    fn->params = &node.params;
+    fn->body = &node.body;
+    fn->closure = env;
+    return Value::function(std::move(fn));
 }
 
 }  // namespace
 
 Interpreter::Interpreter() : globals(std::make_shared<Environment>()) { registerNatives(*globals); }
 
-Interpreter::~Interpreter() = default;
+Interpreter::~Interpreter() {
+    // Every top-level function holds the globals as its closure while the
+    // globals hold the function: dropping the bindings breaks that cycle so
+    // the usual program frees its memory. Cycles made in inner scopes stay.
+    if (globals) globals->values.clear();
+}
 
 void Interpreter::run(const Block& statements) {
     CounterGuard loops(loopDepth_, 0);
@@ -103,15 +166,12 @@ Value Interpreter::callValue(const Value& callee, std::vector<Value> args, int32
     if (callee.isNative()) {
         const NativePtr native = callee.asNative();
         const auto count = static_cast<int64_t>(args.size());
-        if (count < native->minArity || (native->maxArity >= 0 && count > native->maxArity)) {
-            throw RuntimeError(native->name + "() expects " + arityText(*native) +
-                                   " argument(s), got " + std::to_string(count),
-                               line, column);
-        }
+        if (count < native->minArity || (native->maxArity >= 0 && count > native->maxArity))
+            failNativeArity(*native, args.size(), line, column);
         return native->fn(*this, args);
     }
     if (callee.isTreeFunction()) return callFunction(callee.asTreeFunction(), args, line, column);
-    throw RuntimeError(std::string(typeName(callee)) + " is not callable", line, column);
+    failNotCallable(callee, line, column);
 }
 
 Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
@@ -120,12 +180,8 @@ Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>&
     // that referred to it.
     const FunctionPtr fn = function;
     const std::vector<std::string>& params = *fn->params;
-    if (args.size() != params.size()) {
-        throw RuntimeError(fn->name + "() expects " + std::to_string(params.size()) +
-                               " argument(s), got " + std::to_string(args.size()),
-                           line, column);
-    }
-    if (callDepth_ >= kMaxCallDepth) throw RuntimeError(kTooDeep, line, column);
+    if (args.size() != params.size()) failArity(*fn, args.size(), line, column);
+    if (callDepth_ >= kMaxCallDepth) failAt(kTooDeep, line, column);
 
     CounterGuard depth(callDepth_, callDepth_ + 1);
     // break and continue never cross a call: the callee starts outside any loop.
@@ -142,46 +198,34 @@ Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>&
 Value Interpreter::evaluate(const Expr& expr, const std::shared_ptr<Environment>& env) {
     checkStack(expr.line, expr.column);
     switch (expr.kind) {
-    case ExprKind::Literal:
-        return static_cast<const LiteralExpr&>(expr).value;
-    case ExprKind::ListLit: {
-        const auto& lit = static_cast<const ListLitExpr&>(expr);
-        ListData elements;
-        elements.reserve(lit.elements.size());
-        for (const auto& element : lit.elements) elements.push_back(evaluate(*element, env));
-        return Value::newList(std::move(elements));
-    }
-    case ExprKind::MapLit:
-        return evalMapLit(static_cast<const MapLitExpr&>(expr), env);
+    case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
+    case ExprKind::ListLit: return evalListLit(static_cast<const ListLitExpr&>(expr), env);
+    case ExprKind::MapLit: return evalMapLit(static_cast<const MapLitExpr&>(expr), env);
     case ExprKind::Name: {
         const auto& name = static_cast<const NameExpr&>(expr);
         if (const Value* slot = env->lookup(name.name)) return *slot;
-        throw RuntimeError("undefined variable '" + name.name + "'", expr.line, expr.column);
+        failUndefined(name.name, expr.line, expr.column);
     }
-    case ExprKind::Unary:
-        return evalUnary(static_cast<const UnaryExpr&>(expr), env);
-    case ExprKind::Binary:
-        return evalBinary(static_cast<const BinaryExpr&>(expr), env);
-    case ExprKind::Call:
-        return evalCall(static_cast<const CallExpr&>(expr), env);
-    case ExprKind::Index:
-        return evalIndex(static_cast<const IndexExpr&>(expr), env);
-    case ExprKind::Get: {
-        const auto& get = static_cast<const GetExpr&>(expr);
-        const Value object = evaluate(*get.object, env);
-        return indexValue(object, Value::string(get.name), siteOf(expr));
+    case ExprKind::Unary: return evalUnary(static_cast<const UnaryExpr&>(expr), env);
+    case ExprKind::Binary: return evalBinary(static_cast<const BinaryExpr&>(expr), env);
+    case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(expr), env);
+    case ExprKind::Index: return evalIndex(static_cast<const IndexExpr&>(expr), env);
+    case ExprKind::Get: return evalGet(static_cast<const GetExpr&>(expr), env);
+    case ExprKind::Function: return makeFunction(static_cast<const FunctionExpr&>(expr), env);
     }
-    case ExprKind::Function: {
-        const auto& fnExpr = static_cast<const FunctionExpr&>(expr);
-        auto fn = std::make_shared<FunctionObj>();
-        fn->name = fnExpr.name;
-        fn->params = &fnExpr.params;
-        fn->body = &fnExpr.body;
-        fn->closure = env;
-        return Value::function(std::move(fn));
-    }
-    }
-    throw RuntimeError("cannot evaluate expression", expr.line, expr.column);
+    failAt("cannot evaluate expression", expr.line, expr.column);
+}
+
+Value Interpreter::evalListLit(const ListLitExpr& expr, const std::shared_ptr<Environment>& env) {
+    ListData elements;
+    elements.reserve(expr.elements.size());
+    for (const auto& element : expr.elements) elements.push_back(evaluate(*element, env));
+    return Value::newList(std::move(elements));
+}
+
+Value Interpreter::evalGet(const GetExpr& expr, const std::shared_ptr<Environment>& env) {
+    const Value object = evaluate(*expr.object, env);
+    return indexValue(object, Value::string(expr.name), siteOf(expr));
 }
 
 Value Interpreter::evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env) {
@@ -189,10 +233,7 @@ Value Interpreter::evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Envi
     MapData& map = *result.asMap();
     for (const auto& [keyExpr, valueExpr] : expr.entries) {
         Value key = evaluate(*keyExpr, env);
-        if (!key.isString() && !key.isNumber()) {
-            throw RuntimeError(std::string("map keys must be string or number, got ") + typeName(key),
-                               expr.line, expr.column);
-        }
+        if (!key.isString() && !key.isNumber()) failMapKey(key, expr.line, expr.column);
         Value value = evaluate(*valueExpr, env);
         map.set(key, std::move(value));
     }
@@ -207,7 +248,7 @@ Value Interpreter::evalUnary(const UnaryExpr& expr, const std::shared_ptr<Enviro
 
 Value Interpreter::evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env) {
     const std::optional<BinOp> op = binOpFromText(expr.op);
-    if (!op) throw RuntimeError("unknown operator " + expr.op, expr.line, expr.column);
+    if (!op) failUnknownOperator(expr.op, expr.line, expr.column);
     if (*op == BinOp::And || *op == BinOp::Or) {
         Value left = evaluate(*expr.left, env);
         if (isTruthy(left) == (*op == BinOp::Or)) return left;
@@ -283,24 +324,15 @@ Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Envi
     case StmtKind::Expr:
         evaluate(*static_cast<const ExprStmt&>(stmt).expr, env);
         return Flow::Normal;
-    case StmtKind::If:
-        return execIf(static_cast<const IfStmt&>(stmt), env);
-    case StmtKind::While:
-        return execWhile(static_cast<const WhileStmt&>(stmt), env);
-    case StmtKind::NumericFor:
-        return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
-    case StmtKind::ForIn:
-        return execForIn(static_cast<const ForInStmt&>(stmt), env);
+    case StmtKind::If: return execIf(static_cast<const IfStmt&>(stmt), env);
+    case StmtKind::While: return execWhile(static_cast<const WhileStmt&>(stmt), env);
+    case StmtKind::NumericFor: return execNumericFor(static_cast<const NumericForStmt&>(stmt), env);
+    case StmtKind::ForIn: return execForIn(static_cast<const ForInStmt&>(stmt), env);
     case StmtKind::FunctionDecl: {
         const auto& decl = static_cast<const FunctionDeclStmt&>(stmt);
-        auto fn = std::make_shared<FunctionObj>();
-        fn->name = decl.name;
-        fn->params = &decl.params;
-        fn->body = &decl.body;
         // The closure is the scope that receives the binding, so the
         // function can call itself by name.
-        fn->closure = env;
-        env->define(decl.name, Value::function(std::move(fn)));
+        env->define(decl.name, makeFunction(decl, env));
         return Flow::Normal;
     }
     case StmtKind::Return: {
@@ -310,13 +342,12 @@ Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Envi
     }
     case StmtKind::Break:
         // break and continue never leave the function they appear in.
-        if (loopDepth_ == 0) throw RuntimeError("'break' outside a loop", stmt.line, stmt.column);
+        if (loopDepth_ == 0) failAt("'break' outside a loop", stmt.line, stmt.column);
         return Flow::Break;
     case StmtKind::Continue:
-        if (loopDepth_ == 0) throw RuntimeError("'continue' outside a loop", stmt.line, stmt.column);
+        if (loopDepth_ == 0) failAt("'continue' outside a loop", stmt.line, stmt.column);
         return Flow::Continue;
-    case StmtKind::Try:
-        return execTry(static_cast<const TryStmt&>(stmt), env);
+    case StmtKind::Try: return execTry(static_cast<const TryStmt&>(stmt), env);
     }
     return Flow::Normal;
 }
@@ -327,18 +358,14 @@ void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Envir
     std::optional<BinOp> op;
     if (!stmt.op.empty()) {
         op = binOpFromText(stmt.op);
-        if (!op) throw RuntimeError("unknown operator " + stmt.op, stmt.line, stmt.column);
+        if (!op) failUnknownOperator(stmt.op, stmt.line, stmt.column);
     }
     const Expr& target = *stmt.target;
 
     if (target.kind == ExprKind::Name) {
         const std::string& name = static_cast<const NameExpr&>(target).name;
         Value* slot = env->lookup(name);
-        if (!slot) {
-            throw RuntimeError("cannot assign to undefined variable '" + name +
-                                   "' (use 'let' to declare it)",
-                               stmt.line, stmt.column);
-        }
+        if (!slot) failAssignUndefined(name, stmt.line, stmt.column);
         if (op) value = binaryOp(*op, *slot, value, siteOf(stmt));
         *slot = std::move(value);
         return;
@@ -383,12 +410,12 @@ Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
     const Value start = evaluate(*stmt.start, env);
     const Value limit = evaluate(*stmt.limit, env);
     if (!start.isNumber() || !limit.isNumber())
-        throw RuntimeError("numeric for-loop bounds must be numbers", stmt.line, stmt.column);
+        failAt("numeric for-loop bounds must be numbers", stmt.line, stmt.column);
     Value step = Value::integer(1);
     if (stmt.step) {
         step = evaluate(*stmt.step, env);
-        if (!step.isNumber()) throw RuntimeError("for step must be a number", stmt.line, stmt.column);
-        if (asDouble(step) == 0.0) throw RuntimeError("for-loop step cannot be 0", stmt.line, stmt.column);
+        if (!step.isNumber()) failAt("for step must be a number", stmt.line, stmt.column);
+        if (asDouble(step) == 0.0) failAt("for-loop step cannot be 0", stmt.line, stmt.column);
     }
     const bool integerMode = start.isInteger() && limit.isInteger() && step.isInteger();
     // The counter and the bounds are fixed here; the body cannot change them.
@@ -399,7 +426,8 @@ Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (; delta > 0 ? i <= last : i >= last; i += delta) {
         auto scope = Environment::child(env);
-        scope->define(stmt.var, integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
+        scope->define(stmt.var,
+                      integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
         const Flow flow = execBlock(stmt.body, scope);
         if (flow == Flow::Break) break;
         if (flow == Flow::Return) return flow;
@@ -421,7 +449,8 @@ Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
     return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execTry(const TryStmt& stmt,
+                                       const std::shared_ptr<Environment>& env) {
     Value caught;
     try {
         // break, continue and return pass through a try unchanged.

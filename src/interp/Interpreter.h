@@ -45,11 +45,13 @@ private:
 
     // One function per node kind keeps the recursive frames of evaluate and
     // exec small, so deep programs fit in the native stack.
+    Value evalListLit(const ListLitExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env);
     Value evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env);
+    Value evalGet(const GetExpr& expr, const std::shared_ptr<Environment>& env);
     Value callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
                        int32_t column);
     void execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env);

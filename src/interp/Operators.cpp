@@ -93,8 +93,7 @@ std::optional<BinOp> binOpFromText(std::string_view op) {
     case 3:
         if (op == "and") return BinOp::And;
         return std::nullopt;
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -121,7 +120,8 @@ const char* binOpText(BinOp op) {
 
 Value binaryOp(BinOp op, const Value& a, const Value& b, const OpSite& site) {
     if (op == BinOp::Add) {
-        if (a.isInteger() && b.isInteger()) return Value::integer(wrapAdd(a.asInteger(), b.asInteger()));
+        if (a.isInteger() && b.isInteger())
+            return Value::integer(wrapAdd(a.asInteger(), b.asInteger()));
         if (a.isNumber() && b.isNumber()) return Value::number(asDouble(a) + asDouble(b));
         if (a.isString() && b.isString()) return Value::string(a.asString() + b.asString());
         if (a.isList() && b.isList()) {
@@ -137,9 +137,10 @@ Value binaryOp(BinOp op, const Value& a, const Value& b, const OpSite& site) {
     }
     if (a.isNumber() && b.isNumber()) return arithmetic(op, a, b, site);
     if (site.vmWording)
-        fail(std::string("arithmetic needs numbers, got ") + typeName(a) + " and " + typeName(b), site);
-    fail(std::string("operator '") + binOpText(op) + "' needs numbers, got " + typeName(a) + " and " +
-             typeName(b),
+        fail(std::string("arithmetic needs numbers, got ") + typeName(a) + " and " + typeName(b),
+             site);
+    fail(std::string("operator '") + binOpText(op) + "' needs numbers, got " + typeName(a) +
+             " and " + typeName(b),
          site);
 }
 
@@ -159,7 +160,8 @@ Value arithmetic(BinOp op, const Value& a, const Value& b, const OpSite& site) {
         case BinOp::Mul: return Value::integer(wrapMul(x, y));
         case BinOp::Sub: return Value::integer(wrapSub(x, y));
         case BinOp::Pow:
-            if (y < 0) return Value::number(std::pow(static_cast<double>(x), static_cast<double>(y)));
+            if (y < 0)
+                return Value::number(std::pow(static_cast<double>(x), static_cast<double>(y)));
             return Value::integer(wrapPow(x, y));
         case BinOp::FloorDiv:
             if (y == 0) fail("floor division by zero", site);
@@ -236,7 +238,8 @@ Value indexValue(const Value& object, const Value& index, const OpSite& site) {
             fail(std::string("string index must be an integer, got ") + typeName(index), site);
         const std::string& text = object.asString();
         size_t at = 0;
-        if (!adjustIndex(index.asInteger(), text.size(), at)) fail("string index out of range", site);
+        if (!adjustIndex(index.asInteger(), text.size(), at))
+            fail("string index out of range", site);
         return Value::string(std::string(1, text[at]));
     }
     fail(std::string("cannot index ") + typeName(object), site);

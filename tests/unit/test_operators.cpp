@@ -39,8 +39,8 @@ Value F(double d) { return Value::number(d); }
 Value S(const char* s) { return Value::string(s); }
 
 TEST(Operators, OperatorTextRoundTrips) {
-    for (const char* text : {"+", "-", "*", "/", "//", "%", "^", "==", "!=", "<", "<=", ">", ">=",
-                             "and", "or"}) {
+    for (const char* text :
+         {"+", "-", "*", "/", "//", "%", "^", "==", "!=", "<", "<=", ">", ">=", "and", "or"}) {
         auto parsed = binOpFromText(text);
         ASSERT_TRUE(parsed.has_value()) << text;
         EXPECT_STREQ(binOpText(*parsed), text);
@@ -142,7 +142,8 @@ TEST(Operators, Indexing) {
     Value list = Value::newList({I(10), I(20), I(30)});
     EXPECT_EQ(indexValue(list, I(-1), kSite).asInteger(), 30);
     EXPECT_EQ(errorOf([&] { indexValue(list, I(3), kSite); }), "list index 3 out of range (len 3)");
-    EXPECT_EQ(errorOf([&] { indexValue(list, I(-4), kSite); }), "list index -4 out of range (len 3)");
+    EXPECT_EQ(errorOf([&] { indexValue(list, I(-4), kSite); }),
+              "list index -4 out of range (len 3)");
     EXPECT_EQ(errorOf([&] { indexValue(list, F(1.0), kSite); }),
               "list index must be an integer, got number");
     EXPECT_EQ(errorOf([&] { indexValue(list, S("a"), kSite); }),
@@ -165,7 +166,8 @@ TEST(Operators, IndexAssignment) {
     Value alias = list;
     setIndex(list, I(-1), I(9), kSite);
     EXPECT_EQ((*alias.asList())[2].asInteger(), 9);
-    EXPECT_EQ(errorOf([&] { setIndex(list, I(5), I(1), kSite); }), "list index 5 out of range (len 3)");
+    EXPECT_EQ(errorOf([&] { setIndex(list, I(5), I(1), kSite); }),
+              "list index 5 out of range (len 3)");
     EXPECT_EQ(errorOf([&] { setIndex(list, F(0.0), I(1), kSite); }),
               "list index must be an integer, got number");
     Value map = Value::newMap();
@@ -173,7 +175,8 @@ TEST(Operators, IndexAssignment) {
     EXPECT_EQ(map.asMap()->size(), 1u);
     EXPECT_EQ(errorOf([&] { setIndex(map, Value::newList(), I(2), kSite); }),
               "map key must be a string or number, got list");
-    EXPECT_EQ(errorOf([] { setIndex(S("abc"), I(0), S("x"), kSite); }), "cannot assign into string");
+    EXPECT_EQ(errorOf([] { setIndex(S("abc"), I(0), S("x"), kSite); }),
+              "cannot assign into string");
 }
 
 TEST(Operators, IterationSnapshots) {
