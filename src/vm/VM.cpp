@@ -4,7 +4,8 @@
 // - The value stack is reserved once and never grows past kMaxStack, so
 //   `stack.data()` never moves: `slots` (the frame's locals), open upvalues
 //   and references to stack elements stay valid across pushes. Every push
-//   goes through PUSH_* (or push()), which raises "stack overflow" first.
+//   in the loop follows ROOM() (elsewhere it goes through push()), which
+//   raises "stack overflow" first.
 // - `frames` is reserved for kMaxFrames and never reallocates either, so the
 //   `frame` pointer stays valid while its frame exists. A native may re-enter
 //   the loop through call(); the nested loop only adds and removes frames
