@@ -1,7 +1,45 @@
 #include "value/Value.h"
 
+#include <memory>
+
 
 namespace ferrow {
+
+void Value::copyHeap(const Value& other) {
+    switch (other.kind_) {
+        case Kind::String: std::construct_at(&payload_.s, other.payload_.s); break;
+        case Kind::List: std::construct_at(&payload_.l, other.payload_.l); break;
+        case Kind::Map: std::construct_at(&payload_.m, other.payload_.m); break;
+        case Kind::Function: std::construct_at(&payload_.f, other.payload_.f); break;
+        case Kind::Native: std::construct_at(&payload_.n, other.payload_.n); break;
+        case Kind::Closure: std::construct_at(&payload_.c, other.payload_.c); break;
+        default: break;
+    }
+}
+
+void Value::moveHeap(Value&& other) noexcept {
+    switch (other.kind_) {
+        case Kind::String: std::construct_at(&payload_.s, std::move(other.payload_.s)); break;
+        case Kind::List: std::construct_at(&payload_.l, std::move(other.payload_.l)); break;
+        case Kind::Map: std::construct_at(&payload_.m, std::move(other.payload_.m)); break;
+        case Kind::Function: std::construct_at(&payload_.f, std::move(other.payload_.f)); break;
+        case Kind::Native: std::construct_at(&payload_.n, std::move(other.payload_.n)); break;
+        case Kind::Closure: std::construct_at(&payload_.c, std::move(other.payload_.c)); break;
+        default: break;
+    }
+}
+
+void Value::destroyHeap() noexcept {
+    switch (kind_) {
+        case Kind::String: std::destroy_at(&payload_.s); break;
+        case Kind::List: std::destroy_at(&payload_.l); break;
+        case Kind::Map: std::destroy_at(&payload_.m); break;
+        case Kind::Function: std::destroy_at(&payload_.f); break;
+        case Kind::Native: std::destroy_at(&payload_.n); break;
+        case Kind::Closure: std::destroy_at(&payload_.c); break;
+        default: break;
+    }
+}
 
 Value Value::newMap() {
     return map(std::make_shared<MapData>());
@@ -40,19 +78,19 @@ bool MapData::remove(const Value& key) {
 }
 
 const char* typeName(const Value& v) {
-    switch (v.raw().index()) {
-        case 0: return "nil";
-        case 1: return "bool";
-        case 2:
-        case 3: return "number";
-        case 4: return "string";
-        case 5: return "list";
-        case 6: return "map";
-        case 7:
-        case 8:
-        case 9: return "function";
-        default: return "unknown";  // valueless after a failed assignment
+    switch (v.kind()) {
+        case Value::Kind::Nil: return "nil";
+        case Value::Kind::Bool: return "bool";
+        case Value::Kind::Integer:
+        case Value::Kind::Float: return "number";
+        case Value::Kind::String: return "string";
+        case Value::Kind::List: return "list";
+        case Value::Kind::Map: return "map";
+        case Value::Kind::Function:
+        case Value::Kind::Native:
+        case Value::Kind::Closure: return "function";
     }
+    return "unknown";
 }
 
 bool isTruthy(const Value& v) {
