@@ -18,13 +18,11 @@
 // - Runtime errors carry the line of the instruction (LINE()) and column 0.
 // - Fast paths for numbers come first; anything else goes to the shared
 //   operator semantics, which also produce every error message.
-// - The loop is one large function, where GCC stops inlining: a Value copy
-//   or assignment written directly in the loop becomes a chain of calls into
-//   the variant's generic code. The stack and value operations it needs on
-//   every instruction therefore go through the FERROW_HOT helpers below: one
-//   call each, fully inlined inside, with plain-data branches for numbers and
-//   bools. Rare and bulky work lives out of line (VMOps.cpp, VMCalls.cpp)
-//   and every error is raised by a cold function.
+// - The loop is one large function, where GCC stops inlining on its own.
+//   The stack and value operations it needs on every instruction go through
+//   the FERROW_HOT helpers below, which are forced inline. Rare and bulky
+//   work lives out of line (VMOps.cpp, VMCalls.cpp), and every error is
+//   raised by a cold function.
 // - No local with a destructor may be live at a NEXT(): computed goto does
 //   not run destructors. Such locals live in an inner block.
 
@@ -45,13 +43,14 @@
 #endif
 
 #if defined(__GNUC__)
-// Out of line but fully inlined inside: GCC stops inlining into a function
-// as large as the dispatch loop, and the variant's generic operations are
-// then left as chains of calls. One call to a flattened helper is cheaper.
-#define FERROW_HOT [[gnu::noinline, gnu::flatten]]
+// GCC stops inlining into a function as large as the dispatch loop; the
+// stack helpers below are forced inline so that a number's push, pop or
+// store stays a few instructions (Value keeps scalars inline and handles
+// strings and shared objects out of line itself).
+#define FERROW_HOT [[gnu::always_inline]] inline
 #define FERROW_COLD [[noreturn, gnu::noinline, gnu::cold]]
 #else
-#define FERROW_HOT
+#define FERROW_HOT inline
 #define FERROW_COLD [[noreturn]]
 #endif
 
@@ -61,26 +60,12 @@ namespace {
 
 using Stack = std::vector<Value>;
 
-// Stack and slot operations of the hot path. Callers have checked the stack
-// size against kMaxStack, which the reserved capacity covers, so push_back
-// never reallocates. Numbers, bools and nil take a branch of their own where
-// the compiler knows the alternative and copies plain data; everything else
-// goes through the variant's generic operations out of line.
-[[gnu::noinline]] void pushCopyGeneric(Stack& s, const Value& v) {
-    if (s.size() == s.capacity()) __builtin_unreachable();
-    s.push_back(v);
-}
+// Stack operations of the hot path. Callers have checked the stack size
+// against kMaxStack, which the reserved capacity covers, so a push never
+// reallocates; saying so lets the compiler drop vector's growth path.
 FERROW_HOT void pushCopy(Stack& s, const Value& v) {
     if (s.size() == s.capacity()) __builtin_unreachable();
-    if (v.isInteger()) {
-        s.push_back(Value::integer(v.asInteger()));
-    } else if (v.isFloat()) {
-        s.push_back(Value::number(v.asFloat()));
-    } else if (v.isBool()) {
-        s.push_back(Value::boolean(v.asBool()));
-    } else {
-        pushCopyGeneric(s, v);
-    }
+    s.push_back(v);
 }
 FERROW_HOT void pushMove(Stack& s, Value&& v) {
     if (s.size() == s.capacity()) __builtin_unreachable();
@@ -94,55 +79,38 @@ FERROW_HOT void pushBool(Stack& s, bool b) {
     if (s.size() == s.capacity()) __builtin_unreachable();
     s.push_back(Value::boolean(b));
 }
-[[gnu::noinline]] void popGeneric(Stack& s) { s.pop_back(); }
-inline void popPlainOrGeneric(Stack& s) {
-    const Value& top = s.back();
-    if (top.isInteger() || top.isFloat() || top.isBool() || top.isNil()) {
-        s.pop_back();
-    } else {
-        popGeneric(s);
-    }
-}
-FERROW_HOT void popTop(Stack& s) { popPlainOrGeneric(s); }
+FERROW_HOT void popTop(Stack& s) { s.pop_back(); }
 FERROW_HOT void popTo(Stack& s, std::size_t size) {
     while (s.size() > size) s.pop_back();
 }
-[[gnu::noinline]] void copyGeneric(Value& dst, const Value& v) { dst = v; }
-FERROW_HOT void copyInto(Value& dst, const Value& v) {
-    if (v.isInteger() && dst.isInteger()) {
-        dst = Value::integer(v.asInteger());
-    } else {
-        copyGeneric(dst, v);
-    }
-}
+FERROW_HOT void copyInto(Value& dst, const Value& v) { dst = v; }
 FERROW_HOT void moveInto(Value& dst, Value&& v) { dst = std::move(v); }
 FERROW_HOT void setInteger(Value& dst, int64_t i) { dst = Value::integer(i); }
 FERROW_HOT void setFloat(Value& dst, double d) { dst = Value::number(d); }
 FERROW_HOT void setBool(Value& dst, bool b) { dst = Value::boolean(b); }
 // The result of a binary operator replaces both operands.
-// Called after both operands were found to be numbers.
 FERROW_HOT void replaceTwoWithInteger(Stack& s, int64_t i) {
     s[s.size() - 2] = Value::integer(i);
-    popPlainOrGeneric(s);
+    s.pop_back();
 }
 FERROW_HOT void replaceTwoWithFloat(Stack& s, double d) {
     s[s.size() - 2] = Value::number(d);
-    popPlainOrGeneric(s);
+    s.pop_back();
 }
 FERROW_HOT void replaceTwoWithBool(Stack& s, bool b) {
     s[s.size() - 2] = Value::boolean(b);
-    popPlainOrGeneric(s);
+    s.pop_back();
 }
 // FOR_CHECK: the three numbers give way to the test's result.
 FERROW_HOT void replaceThreeWithBool(Stack& s, bool b) {
     s[s.size() - 3] = Value::boolean(b);
-    popPlainOrGeneric(s);
-    popPlainOrGeneric(s);
+    s.pop_back();
+    s.pop_back();
 }
 // RETURN: the result moves into the callee's slot and the frame's values go.
 FERROW_HOT void returnInto(Stack& s, std::size_t calleeSlot) {
     s[calleeSlot] = std::move(s.back());
-    while (s.size() > calleeSlot + 1) popPlainOrGeneric(s);
+    while (s.size() > calleeSlot + 1) s.pop_back();
 }
 
 inline bool truthy(const Value& v) { return v.isBool() ? v.asBool() : !v.isNil(); }
