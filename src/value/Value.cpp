@@ -1,6 +1,7 @@
 #include "value/Value.h"
 
 #include <memory>
+#include <vector>
 
 
 namespace ferrow {
@@ -29,7 +30,66 @@ void Value::moveHeap(Value&& other) noexcept {
     }
 }
 
+namespace {
+
+// Releasing the last reference to a container releases what it holds, and so
+// on down a nested structure: a list nested ten million levels deep would be
+// freed ten million frames deep. Up to kReleaseDepth levels are freed by
+// plain recursion; deeper containers are handed to the outermost release's
+// work list and freed from its loop, so the native stack stays bounded.
+constexpr unsigned kReleaseDepth = 64;
+thread_local unsigned releaseDepth = 0;
+thread_local std::vector<Value>* deferredReleases = nullptr;
+
+}  // namespace
+
 void Value::destroyHeap() noexcept {
+    if (holdsLastContainerReference()) {
+        releaseContainer();
+        return;
+    }
+    destroyPayload();
+}
+
+bool Value::holdsLastContainerReference() const noexcept {
+    switch (kind_) {
+        case Kind::List: return payload_.l.use_count() == 1 && !payload_.l->empty();
+        case Kind::Map: return payload_.m.use_count() == 1 && payload_.m->size() != 0;
+        case Kind::Function: return payload_.f.use_count() == 1;
+        case Kind::Closure: return payload_.c.use_count() == 1;
+        default: return false;
+    }
+}
+
+void Value::releaseContainer() noexcept {
+    if (deferredReleases) {
+        if (releaseDepth >= kReleaseDepth) {
+            try {
+                deferredReleases->push_back(std::move(*this));
+                destroyPayload();  // what is left is an empty pointer
+                return;
+            } catch (...) {
+                // No memory for the work list: release in place after all.
+            }
+        }
+        ++releaseDepth;
+        destroyPayload();
+        --releaseDepth;
+        return;
+    }
+    std::vector<Value> work;
+    deferredReleases = &work;
+    releaseDepth = 1;
+    destroyPayload();
+    while (!work.empty()) {
+        Value doomed = std::move(work.back());
+        work.pop_back();
+    }
+    releaseDepth = 0;
+    deferredReleases = nullptr;
+}
+
+void Value::destroyPayload() noexcept {
     switch (kind_) {
         case Kind::String: std::destroy_at(&payload_.s); break;
         case Kind::List: std::destroy_at(&payload_.l); break;

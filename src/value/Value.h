@@ -183,6 +183,9 @@ private:
     void copyHeap(const Value& other);
     void moveHeap(Value&& other) noexcept;
     void destroyHeap() noexcept;
+    void destroyPayload() noexcept;
+    bool holdsLastContainerReference() const noexcept;
+    void releaseContainer() noexcept;
     void reset() noexcept {
         if (ownsHeap()) destroyHeap();
         kind_ = Kind::Nil;
