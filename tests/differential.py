@@ -67,8 +67,10 @@ CORPUS_TIMEOUT = 1
 # The constructs without which a behaviour difference cannot arise.
 BEHAVIOUR_KINDS = {
     "loop-variable": re.compile(rb"^\s*for\b", re.M),
+    # an assignment to an index or a field, or a compound one to a name
     "assignment-order": re.compile(
-        rb"^\s*[A-Za-z_]\w*(?:\s*(?:\[|\.)[^\n]*?(?://|[-+*/%^])?|\s*(?://|[-+*/%^]))=(?!=)", re.M),
+        rb"^[^\n#]*?(?:\]|\.[A-Za-z_]\w*)\s*(?://|[-+*/%^])?=(?!=)"
+        rb"|^\s*[A-Za-z_]\w*\s*(?://|[-+*/%^])=", re.M),
     "local-functions": re.compile(rb"^[ \t]+(?:let|function)\b", re.M),
     "second-let": re.compile(rb"\blet\s+([A-Za-z_]\w*)\b[\s\S]*\blet\s+\1\b"),
     "map-literal": re.compile(rb"\{[^\n}]*:"),
