@@ -344,7 +344,7 @@ def main():
     sanitized = run_scripts.has_address_sanitizer(ferrow)
 
     def work(program):
-        limit = timeout if program.exp is not None else CORPUS_TIMEOUT * (5 if sanitized else 1)
+        limit = timeout if program.exp is not None else CORPUS_TIMEOUT
         return check(ferrow, program, limit, sanitized)
 
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
