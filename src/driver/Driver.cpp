@@ -52,12 +52,9 @@ int missingArgument(const std::string& complaint) {
 }
 
 int runFile(const std::string& path) {
-    bool ok = false;
-    const std::string source = readSourceFile(path, ok);
-    if (!ok) {
-        writeToStderr("ferrow: cannot open " + path + "\n");
-        return 1;
-    }
+    const std::optional<std::string> read = readSourceOrComplain(path);
+    if (!read) return 1;
+    const std::string& source = *read;
     const Pragmas pragmas = scanPragmas(source);
     if (!checkPragmas(pragmas, path)) return 1;
     if (pragmas.watch) watchFile(path);
