@@ -87,8 +87,6 @@ std::unique_ptr<FunctionExpr> functionWithParams(std::size_t count) {
 
 }  // namespace
 
-// ------------------------------------------------------------ the opcodes
-
 // ------------------------------------------------------------ code shapes
 
 TEST(Compiler, EmptyScriptIsNilReturnWithLineZero) {
@@ -102,22 +100,6 @@ TEST(Compiler, EmptyScriptIsNilReturnWithLineZero) {
 == <script> arity 0 ==
 0000    0  NIL
 0001    0  RETURN
-)");
-}
-
-TEST(Compiler, GlobalsAndArithmetic) {
-    EXPECT_EQ(listing("let x = 1 + 2\nreturn x * 10\n"), R"(
-== <script> arity 0 ==
-0000    1  CONST 1 ; 1
-0003    1  CONST 2 ; 2
-0006    1  ADD
-0007    1  DEFINE_GLOBAL 0 ; x
-0010    2  GET_GLOBAL 3 ; x
-0013    2  CONST 4 ; 10
-0016    2  MUL
-0017    2  RETURN
-0018    0  NIL
-0019    0  RETURN
 )");
 }
 
@@ -167,60 +149,6 @@ TEST(Compiler, ShortCircuitAndAssignments) {
 )");
 }
 
-TEST(Compiler, IfElifElseChain) {
-    EXPECT_EQ(listing("if a then\n  let x = 1\nelif b then\n  x()\nelse\n  y()\nend\n"), R"(
-== <script> arity 0 ==
-0000    1  GET_GLOBAL 0 ; a
-0003    1  JUMP_IF_FALSE 8 -> 14
-0006    1  POP
-0007    2  CONST 1 ; 1
-0010    1  POP
-0011    1  JUMP 24 -> 38
-0014    1  POP
-0015    3  GET_GLOBAL 2 ; b
-0018    1  JUMP_IF_FALSE 10 -> 31
-0021    1  POP
-0022    4  GET_GLOBAL 3 ; x
-0025    4  CALL 0
-0027    4  POP
-0028    1  JUMP 7 -> 38
-0031    1  POP
-0032    6  GET_GLOBAL 4 ; y
-0035    6  CALL 0
-0037    6  POP
-0038    0  NIL
-0039    0  RETURN
-)");
-}
-
-TEST(Compiler, BreakClosesCapturedLocalsAndPopsTheOthers) {
-    EXPECT_EQ(listing("while true do\n  let a = 1\n  let b = function() return a end\n  break\nend\n"),
-              R"(
-== <script> arity 0 ==
-0000    1  TRUE
-0001    1  JUMP_IF_FALSE 17 -> 21
-0004    1  POP
-0005    2  CONST 0 ; 1
-0008    3  CLOSURE 0 ; <anonymous>
-0011    4  POP
-0012    4  CLOSE_UPVALUE
-0013    4  JUMP 6 -> 22
-0016    1  POP
-0017    1  CLOSE_UPVALUE
-0018    1  LOOP 21 -> 0
-0021    1  POP
-0022    0  NIL
-0023    0  RETURN
-
-== <anonymous> arity 0 ==
-upvalues: local 0
-0000    3  GET_UPVALUE 0
-0002    3  RETURN
-0003    3  NIL
-0004    3  RETURN
-)");
-}
-
 TEST(Compiler, BreakOutOfTryEndsItsHandler) {
     EXPECT_EQ(listing("for i = 1, 10 do\n  try\n    break\n  catch e\n  end\nend\n"), R"(
 == <script> arity 0 ==
@@ -251,95 +179,6 @@ TEST(Compiler, BreakOutOfTryEndsItsHandler) {
 0052    1  POP
 0053    0  NIL
 0054    0  RETURN
-)");
-}
-
-TEST(Compiler, ContinueInNumericForGoesToTheIncrement) {
-    EXPECT_EQ(listing("for i = 1, n, 2 do\n  if i then continue end\nend\n"), R"(
-== <script> arity 0 ==
-0000    1  CONST 0 ; 1
-0003    1  GET_GLOBAL 1 ; n
-0006    1  CONST 2 ; 2
-0009    1  GET_LOCAL 0
-0012    1  GET_LOCAL 1
-0015    1  GET_LOCAL 2
-0018    1  FOR_CHECK
-0019    1  JUMP_IF_FALSE 29 -> 51
-0022    1  POP
-0023    2  GET_LOCAL 0
-0026    2  JUMP_IF_FALSE 7 -> 36
-0029    2  POP
-0030    2  JUMP 4 -> 37
-0033    2  JUMP 1 -> 37
-0036    2  POP
-0037    1  GET_LOCAL 0
-0040    1  GET_LOCAL 2
-0043    1  ADD
-0044    1  SET_LOCAL 0
-0047    1  POP
-0048    1  LOOP 42 -> 9
-0051    1  POP
-0052    1  POP
-0053    1  POP
-0054    1  POP
-0055    0  NIL
-0056    0  RETURN
-)");
-}
-
-TEST(Compiler, ForInWalksASnapshotByIndex) {
-    EXPECT_EQ(listing("for x in xs do\n  print(x)\nend\n"), R"(
-== <script> arity 0 ==
-0000    1  GET_GLOBAL 0 ; xs
-0003    1  ITER_PREPARE
-0004    1  CONST 1 ; 0
-0007    1  NIL
-0008    1  GET_LOCAL 1
-0011    1  GET_LOCAL 0
-0014    1  LEN
-0015    1  LESS
-0016    1  JUMP_IF_FALSE 35 -> 54
-0019    1  POP
-0020    1  GET_LOCAL 0
-0023    1  GET_LOCAL 1
-0026    1  GET_INDEX
-0027    1  SET_LOCAL 2
-0030    1  POP
-0031    2  GET_GLOBAL 2 ; print
-0034    2  GET_LOCAL 2
-0037    2  CALL 1
-0039    2  POP
-0040    1  GET_LOCAL 1
-0043    1  CONST 3 ; 1
-0046    1  ADD
-0047    1  SET_LOCAL 1
-0050    1  POP
-0051    1  LOOP 46 -> 8
-0054    1  POP
-0055    1  POP
-0056    1  POP
-0057    1  POP
-0058    0  NIL
-0059    0  RETURN
-)");
-}
-
-TEST(Compiler, TryCatchDeliversIntoTheCatchSlot) {
-    EXPECT_EQ(listing("try\n  let t = f()\ncatch e\n  print(e)\nend\n"), R"(
-== <script> arity 0 ==
-0000    1  TRY_BEGIN 10 -> 13
-0003    2  GET_GLOBAL 0 ; f
-0006    2  CALL 0
-0008    1  POP
-0009    1  TRY_END
-0010    1  JUMP 10 -> 23
-0013    4  GET_GLOBAL 1 ; print
-0016    4  GET_LOCAL 0
-0019    4  CALL 1
-0021    4  POP
-0022    1  POP
-0023    0  NIL
-0024    0  RETURN
 )");
 }
 
