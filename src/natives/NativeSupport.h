@@ -35,18 +35,28 @@ inline int32_t truncateToInt32(const Value& v) {
     return static_cast<int32_t>(d);
 }
 
+// Test-only, for the fuzz targets: a ceiling below physical memory for every
+// result (0: none), so that a fuzzed program asking for gigabytes fails as it
+// would on a small machine instead of tripping the fuzzer's memory limit.
+inline uint64_t& resultMemoryCapSetting() {
+    static uint64_t cap = 0;
+    return cap;
+}
+inline void setResultMemoryCap(uint64_t bytes) { resultMemoryCapSetting() = bytes; }
+
 // The most memory one result may ask for: all the physical memory of the
 // machine. A request beyond it can only end in an allocation failure or in
 // swapping, so it is refused up front; smaller results are left to the
 // allocator, whatever their size.
 inline uint64_t resultMemoryBudget() {
-    static const uint64_t budget = [] {
+    static const uint64_t physical = [] {
         long pages = sysconf(_SC_PHYS_PAGES);
         long pageSize = sysconf(_SC_PAGESIZE);
         if (pages <= 0 || pageSize <= 0) return static_cast<uint64_t>(PTRDIFF_MAX);
         return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
     }();
-    return budget;
+    const uint64_t cap = resultMemoryCapSetting();
+    return cap != 0 && cap < physical ? cap : physical;
 }
 
 // Fails before allocating when `count` items of `itemSize` bytes would not fit
