@@ -22,7 +22,7 @@ inline constexpr uint64_t kStepBudget = 100000;
 // The largest result one native may build during a fuzz run. Physical memory
 // would let a single `range` or `repeat` take gigabytes, which the fuzzer's
 // memory limit reports as a failure although the program is merely greedy.
-inline constexpr uint64_t kResultMemoryCap = 64ull << 20;
+inline constexpr uint64_t kResultMemoryCap = 16ull << 20;
 
 inline std::string sourceOf(const uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds one fuzz target and fuzzes it for a number of seconds.
 # Usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...]
-#   TARGET is lexer, parser, compiler, tree, vm or float.
+#   TARGET is lexer, parser, compiler, tree, vm or float; SECONDS 0 only
+#   builds (and merges, see below).
 # New inputs go to fuzz/corpus-work/TARGET (not committed), seeded from the
 # committed fuzz/corpus/TARGET; crashes, timeouts and out-of-memory inputs
 # land in fuzz/corpus-work/artifacts/. With FUZZ_MERGE=1 the committed corpus
@@ -36,7 +37,7 @@ fi
 # target itself.
 export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-"$binary" "${options[@]}" -max_total_time="$seconds" -timeout=25 \
+((seconds == 0)) || "$binary" "${options[@]}" -max_total_time="$seconds" -timeout=25 \
   -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
   -artifact_prefix=fuzz/corpus-work/artifacts/"$target"- "$@" "$work" "$corpus" </dev/null
 
@@ -44,9 +45,11 @@ if [ "${FUZZ_MERGE:-0}" = 1 ]; then
   merged=fuzz/corpus-work/$target.merged
   rm -rf "$merged"
   mkdir -p "$merged"
-  "$binary" -merge=1 "${options[@]}" -timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
+  # Edges only, not hit counts: the committed corpus keeps about one input
+  # per newly covered edge, which keeps it small; fuzz/corpus-work keeps all.
+  "$binary" -merge=1 -use_counters=0 "${options[@]}" -timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
     "$merged" "$corpus" "$work" </dev/null
   rm -rf "$corpus"
   mv "$merged" "$corpus"
-  echo "fuzz/corpus/$target: $(ls "$corpus" | wc -l) files, $(du -sh "$corpus" | cut -f1)"
+  echo "fuzz/corpus/$target: $(ls "$corpus" | wc -l) files, $(du -sb "$corpus" | cut -f1) bytes"
 fi

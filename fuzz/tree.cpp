@@ -9,7 +9,7 @@
 #include "front/Parser.h"
 #include "FuzzSupport.h"
 #include "interp/Interpreter.h"
-#include "natives/NativeSupport.h"
+#include "value/MemoryBudget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace ferrow;

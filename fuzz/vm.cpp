@@ -9,7 +9,7 @@
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "FuzzSupport.h"
-#include "natives/NativeSupport.h"
+#include "value/MemoryBudget.h"
 #include "vm/VM.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

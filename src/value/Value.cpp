@@ -1,7 +1,53 @@
 #include "value/Value.h"
 
+#include <new>
+
 
 namespace ferrow {
+
+namespace {
+
+// How many container releases may nest on the native stack before further
+// ones are deferred; each level costs a few frames of vector, map and
+// environment destructors.
+constexpr int kMaxReleaseDepth = 100;
+
+// The releases in progress on this thread, and the deferred ones, owned by
+// the outermost release in progress (null when none is).
+thread_local int releaseDepth = 0;
+thread_local std::vector<Value>* deferredReleases = nullptr;
+
+}  // namespace
+
+void Value::releaseLast() noexcept {
+    if (deferredReleases) {
+        if (releaseDepth >= kMaxReleaseDepth) {
+            try {
+                // The moved-from pointer left here releases nothing.
+                deferredReleases->push_back(std::move(*this));
+                return;
+            } catch (const std::bad_alloc&) {
+                // No memory to defer it: free it here after all.
+            }
+        }
+        ++releaseDepth;
+        v_.emplace<0>();
+        --releaseDepth;
+        return;
+    }
+    // The outermost release frees the value, then every release deferred
+    // meanwhile, each of which may defer more, all at the same shallow depth.
+    std::vector<Value> deferred;
+    deferredReleases = &deferred;
+    releaseDepth = 1;
+    v_.emplace<0>();
+    while (!deferred.empty()) {
+        Value next = std::move(deferred.back());
+        deferred.pop_back();
+    }
+    releaseDepth = 0;
+    deferredReleases = nullptr;
+}
 
 Value Value::newMap() {
     return map(std::make_shared<MapData>());

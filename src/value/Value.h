@@ -38,6 +38,17 @@ public:
     };
 
     Value() = default;
+    Value(const Value&) = default;
+    Value(Value&&) noexcept = default;
+    Value& operator=(const Value&) = default;
+    Value& operator=(Value&&) noexcept = default;
+    // Dropping the last reference to a container frees what it holds, which
+    // may be another container, and so on: a list nested a million levels
+    // deep would free itself a million frames deep. Such releases go through
+    // releaseLast, which bounds that depth; everything else is freed as usual.
+    ~Value() {
+        if (isLastReferenceToContainer()) releaseLast();
+    }
 
     // Factories. Named rather than implicit constructors so that a bool never
     // silently becomes an integer or a pointer a bool.
@@ -88,6 +99,20 @@ public:
 
 private:
     explicit Value(Variant v) : v_(std::move(v)) {}
+
+    // Lists, maps and both kinds of function can hold further values; a
+    // native cannot.
+    bool isLastReferenceToContainer() const {
+        switch (v_.index()) {
+        case 5: return std::get_if<5>(&v_)->use_count() == 1;
+        case 6: return std::get_if<6>(&v_)->use_count() == 1;
+        case 7: return std::get_if<7>(&v_)->use_count() == 1;
+        case 9: return std::get_if<9>(&v_)->use_count() == 1;
+        default: return false;
+        }
+    }
+    void releaseLast() noexcept;
+
     Variant v_;
 };
 
