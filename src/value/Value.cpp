@@ -1,52 +1,104 @@
 #include "value/Value.h"
 
-#include <new>
+#include <memory>
+#include <vector>
 
 
 namespace ferrow {
 
+void Value::copyHeap(const Value& other) {
+    switch (other.kind_) {
+        case Kind::String: std::construct_at(&payload_.s, other.payload_.s); break;
+        case Kind::List: std::construct_at(&payload_.l, other.payload_.l); break;
+        case Kind::Map: std::construct_at(&payload_.m, other.payload_.m); break;
+        case Kind::Function: std::construct_at(&payload_.f, other.payload_.f); break;
+        case Kind::Native: std::construct_at(&payload_.n, other.payload_.n); break;
+        case Kind::Closure: std::construct_at(&payload_.c, other.payload_.c); break;
+        default: break;
+    }
+}
+
+void Value::moveHeap(Value&& other) noexcept {
+    switch (other.kind_) {
+        case Kind::String: std::construct_at(&payload_.s, std::move(other.payload_.s)); break;
+        case Kind::List: std::construct_at(&payload_.l, std::move(other.payload_.l)); break;
+        case Kind::Map: std::construct_at(&payload_.m, std::move(other.payload_.m)); break;
+        case Kind::Function: std::construct_at(&payload_.f, std::move(other.payload_.f)); break;
+        case Kind::Native: std::construct_at(&payload_.n, std::move(other.payload_.n)); break;
+        case Kind::Closure: std::construct_at(&payload_.c, std::move(other.payload_.c)); break;
+        default: break;
+    }
+}
+
 namespace {
 
-// How many container releases may nest on the native stack before further
-// ones are deferred; each level costs a few frames of vector, map and
-// environment destructors.
-constexpr int kMaxReleaseDepth = 100;
-
-// The releases in progress on this thread, and the deferred ones, owned by
-// the outermost release in progress (null when none is).
-thread_local int releaseDepth = 0;
+// Releasing the last reference to a container releases what it holds, and so
+// on down a nested structure: a list nested ten million levels deep would be
+// freed ten million frames deep. Up to kReleaseDepth levels are freed by
+// plain recursion; deeper containers are handed to the outermost release's
+// work list and freed from its loop, so the native stack stays bounded.
+constexpr unsigned kReleaseDepth = 64;
+thread_local unsigned releaseDepth = 0;
 thread_local std::vector<Value>* deferredReleases = nullptr;
 
 }  // namespace
 
-void Value::releaseLast() noexcept {
+void Value::destroyHeap() noexcept {
+    if (holdsLastContainerReference()) {
+        releaseContainer();
+        return;
+    }
+    destroyPayload();
+}
+
+bool Value::holdsLastContainerReference() const noexcept {
+    switch (kind_) {
+        case Kind::List: return payload_.l.use_count() == 1 && !payload_.l->empty();
+        case Kind::Map: return payload_.m.use_count() == 1 && payload_.m->size() != 0;
+        case Kind::Function: return payload_.f.use_count() == 1;
+        case Kind::Closure: return payload_.c.use_count() == 1;
+        default: return false;
+    }
+}
+
+void Value::releaseContainer() noexcept {
     if (deferredReleases) {
-        if (releaseDepth >= kMaxReleaseDepth) {
+        if (releaseDepth >= kReleaseDepth) {
             try {
-                // The moved-from pointer left here releases nothing.
                 deferredReleases->push_back(std::move(*this));
+                destroyPayload();  // what is left is an empty pointer
                 return;
-            } catch (const std::bad_alloc&) {
-                // No memory to defer it: free it here after all.
+            } catch (...) {
+                // No memory for the work list: release in place after all.
             }
         }
         ++releaseDepth;
-        v_.emplace<0>();
+        destroyPayload();
         --releaseDepth;
         return;
     }
-    // The outermost release frees the value, then every release deferred
-    // meanwhile, each of which may defer more, all at the same shallow depth.
-    std::vector<Value> deferred;
-    deferredReleases = &deferred;
+    std::vector<Value> work;
+    deferredReleases = &work;
     releaseDepth = 1;
-    v_.emplace<0>();
-    while (!deferred.empty()) {
-        Value next = std::move(deferred.back());
-        deferred.pop_back();
+    destroyPayload();
+    while (!work.empty()) {
+        Value doomed = std::move(work.back());
+        work.pop_back();
     }
     releaseDepth = 0;
     deferredReleases = nullptr;
+}
+
+void Value::destroyPayload() noexcept {
+    switch (kind_) {
+        case Kind::String: std::destroy_at(&payload_.s); break;
+        case Kind::List: std::destroy_at(&payload_.l); break;
+        case Kind::Map: std::destroy_at(&payload_.m); break;
+        case Kind::Function: std::destroy_at(&payload_.f); break;
+        case Kind::Native: std::destroy_at(&payload_.n); break;
+        case Kind::Closure: std::destroy_at(&payload_.c); break;
+        default: break;
+    }
 }
 
 Value Value::newMap() {
@@ -86,19 +138,19 @@ bool MapData::remove(const Value& key) {
 }
 
 const char* typeName(const Value& v) {
-    switch (v.raw().index()) {
-        case 0: return "nil";
-        case 1: return "bool";
-        case 2:
-        case 3: return "number";
-        case 4: return "string";
-        case 5: return "list";
-        case 6: return "map";
-        case 7:
-        case 8:
-        case 9: return "function";
-        default: return "unknown";  // valueless after a failed assignment
+    switch (v.kind()) {
+        case Value::Kind::Nil: return "nil";
+        case Value::Kind::Bool: return "bool";
+        case Value::Kind::Integer:
+        case Value::Kind::Float: return "number";
+        case Value::Kind::String: return "string";
+        case Value::Kind::List: return "list";
+        case Value::Kind::Map: return "map";
+        case Value::Kind::Function:
+        case Value::Kind::Native:
+        case Value::Kind::Closure: return "function";
     }
+    return "unknown";
 }
 
 bool isTruthy(const Value& v) {

@@ -2,14 +2,14 @@
 // The value model: every datum a Ferrow program handles is a Value.
 //
 // Code outside src/value uses the helpers below (kind tests, accessors,
-// factories) rather than the raw variant, so the representation can change
+// factories) rather than the representation, so the representation can change
 // without touching the engines and the natives.
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace ferrow {
@@ -29,91 +29,171 @@ using ClosurePtr = std::shared_ptr<VMClosure>;
 
 class Value {
 public:
-    // The alternatives, in this fixed order; ValueKind mirrors the index.
-    using Variant = std::variant<std::monostate, bool, int64_t, double, std::string, ListPtr,
-                                 MapPtr, FunctionPtr, NativePtr, ClosurePtr>;
-
+    // The alternatives, in this fixed order (the numbering is stable and used
+    // by tests and dumps).
     enum class Kind : uint8_t {
         Nil = 0, Bool, Integer, Float, String, List, Map, Function, Native, Closure
     };
 
-    Value() = default;
-    Value(const Value&) = default;
-    Value(Value&&) noexcept = default;
-    Value& operator=(const Value&) = default;
-    Value& operator=(Value&&) noexcept = default;
-    // Dropping the last reference to a container frees what it holds, which
-    // may be another container, and so on: a list nested a million levels
-    // deep would free itself a million frames deep. Such releases go through
-    // releaseLast, which bounds that depth; everything else is freed as usual.
+    Value() noexcept { payload_.i = 0; }
+    Value(const Value& other) : kind_(other.kind_) {
+        if (other.ownsHeap()) copyHeap(other);
+        else copyBits(other);
+    }
+    Value(Value&& other) noexcept : kind_(other.kind_) {
+        if (other.ownsHeap()) moveHeap(std::move(other));
+        else copyBits(other);
+    }
+    Value& operator=(const Value& other) {
+        if (this != &other) {
+            // Copy first: `other` may live inside what this value owns.
+            Value copy(other);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this == &other) return *this;
+        if (!ownsHeap() && !other.ownsHeap()) {
+            kind_ = other.kind_;
+            copyBits(other);
+            return *this;
+        }
+        // Take `other` out before releasing our payload, which may own it
+        // (as in `v = std::move(list[0])` where v holds the last reference
+        // to the list).
+        Value taken(std::move(other));
+        reset();
+        kind_ = taken.kind_;
+        if (taken.ownsHeap()) moveHeap(std::move(taken));
+        else copyBits(taken);
+        return *this;
+    }
     ~Value() {
-        if (isLastReferenceToContainer()) releaseLast();
+        if (ownsHeap()) destroyHeap();
     }
 
     // Factories. Named rather than implicit constructors so that a bool never
     // silently becomes an integer or a pointer a bool.
     static Value nil() { return Value(); }
-    static Value boolean(bool b) { return Value(Variant(std::in_place_index<1>, b)); }
-    static Value integer(int64_t i) { return Value(Variant(std::in_place_index<2>, i)); }
-    static Value number(double d) { return Value(Variant(std::in_place_index<3>, d)); }
-    static Value string(std::string s) { return Value(Variant(std::in_place_index<4>, std::move(s))); }
-    static Value list(ListPtr l) { return Value(Variant(std::in_place_index<5>, std::move(l))); }
+    static Value boolean(bool b) {
+        Value v(Kind::Bool);
+        v.payload_.b = b;
+        return v;
+    }
+    static Value integer(int64_t i) {
+        Value v(Kind::Integer);
+        v.payload_.i = i;
+        return v;
+    }
+    static Value number(double d) {
+        Value v(Kind::Float);
+        v.payload_.d = d;
+        return v;
+    }
+    static Value string(std::string s) {
+        Value v(Kind::String);
+        std::construct_at(&v.payload_.s, std::move(s));
+        return v;
+    }
+    static Value list(ListPtr l) {
+        Value v(Kind::List);
+        std::construct_at(&v.payload_.l, std::move(l));
+        return v;
+    }
     static Value newList(ListData elements = {}) {
         return list(std::make_shared<ListData>(std::move(elements)));
     }
-    static Value map(MapPtr m) { return Value(Variant(std::in_place_index<6>, std::move(m))); }
+    static Value map(MapPtr m) {
+        Value v(Kind::Map);
+        std::construct_at(&v.payload_.m, std::move(m));
+        return v;
+    }
     static Value newMap();
-    static Value function(FunctionPtr f) { return Value(Variant(std::in_place_index<7>, std::move(f))); }
-    static Value native(NativePtr n) { return Value(Variant(std::in_place_index<8>, std::move(n))); }
-    static Value closure(ClosurePtr c) { return Value(Variant(std::in_place_index<9>, std::move(c))); }
+    static Value function(FunctionPtr f) {
+        Value v(Kind::Function);
+        std::construct_at(&v.payload_.f, std::move(f));
+        return v;
+    }
+    static Value native(NativePtr n) {
+        Value v(Kind::Native);
+        std::construct_at(&v.payload_.n, std::move(n));
+        return v;
+    }
+    static Value closure(ClosurePtr c) {
+        Value v(Kind::Closure);
+        std::construct_at(&v.payload_.c, std::move(c));
+        return v;
+    }
 
-    Kind kind() const { return static_cast<Kind>(v_.index()); }
+    Kind kind() const { return kind_; }
 
-    bool isNil() const { return v_.index() == 0; }
-    bool isBool() const { return v_.index() == 1; }
-    bool isInteger() const { return v_.index() == 2; }
-    bool isFloat() const { return v_.index() == 3; }
-    bool isNumber() const { return v_.index() == 2 || v_.index() == 3; }
-    bool isString() const { return v_.index() == 4; }
-    bool isList() const { return v_.index() == 5; }
-    bool isMap() const { return v_.index() == 6; }
-    bool isTreeFunction() const { return v_.index() == 7; }
-    bool isNative() const { return v_.index() == 8; }
-    bool isClosure() const { return v_.index() == 9; }
-    bool isFunction() const { return v_.index() >= 7 && v_.index() <= 9; }
+    bool isNil() const { return kind_ == Kind::Nil; }
+    bool isBool() const { return kind_ == Kind::Bool; }
+    bool isInteger() const { return kind_ == Kind::Integer; }
+    bool isFloat() const { return kind_ == Kind::Float; }
+    bool isNumber() const { return kind_ == Kind::Integer || kind_ == Kind::Float; }
+    bool isString() const { return kind_ == Kind::String; }
+    bool isList() const { return kind_ == Kind::List; }
+    bool isMap() const { return kind_ == Kind::Map; }
+    bool isTreeFunction() const { return kind_ == Kind::Function; }
+    bool isNative() const { return kind_ == Kind::Native; }
+    bool isClosure() const { return kind_ == Kind::Closure; }
+    bool isFunction() const { return kind_ >= Kind::Function; }
 
-    // Accessors: callers test the kind first; a wrong kind is a programming
-    // error (the variant's access failure).
-    bool asBool() const { return *std::get_if<1>(&v_); }
-    int64_t asInteger() const { return *std::get_if<2>(&v_); }
-    double asFloat() const { return *std::get_if<3>(&v_); }
-    const std::string& asString() const { return *std::get_if<4>(&v_); }
-    const ListPtr& asList() const { return *std::get_if<5>(&v_); }
-    const MapPtr& asMap() const { return *std::get_if<6>(&v_); }
-    const FunctionPtr& asTreeFunction() const { return *std::get_if<7>(&v_); }
-    const NativePtr& asNative() const { return *std::get_if<8>(&v_); }
-    const ClosurePtr& asClosure() const { return *std::get_if<9>(&v_); }
-
-    // Raw access for the value layer itself (text forms, equality).
-    const Variant& raw() const { return v_; }
+    // Accessors: callers test the kind first; reading the wrong kind is a
+    // programming error.
+    bool asBool() const { return payload_.b; }
+    int64_t asInteger() const { return payload_.i; }
+    double asFloat() const { return payload_.d; }
+    const std::string& asString() const { return payload_.s; }
+    const ListPtr& asList() const { return payload_.l; }
+    const MapPtr& asMap() const { return payload_.m; }
+    const FunctionPtr& asTreeFunction() const { return payload_.f; }
+    const NativePtr& asNative() const { return payload_.n; }
+    const ClosurePtr& asClosure() const { return payload_.c; }
 
 private:
-    explicit Value(Variant v) : v_(std::move(v)) {}
+    // A hand-made tagged union rather than std::variant: the engines copy and
+    // destroy values on every stack push and pop, and here the common case
+    // (nil, bool, numbers) is an inline copy of a tag and eight bytes, while
+    // variant dispatches every copy and destruction through a table.
+    union Payload {
+        Payload() {}
+        ~Payload() {}
+        bool b;
+        int64_t i;
+        double d;
+        std::string s;
+        ListPtr l;
+        MapPtr m;
+        FunctionPtr f;
+        NativePtr n;
+        ClosurePtr c;
+    };
 
-    // Lists, maps and both kinds of function can hold further values; a
-    // native cannot.
-    bool isLastReferenceToContainer() const {
-        switch (v_.index()) {
-        case 5: return std::get_if<5>(&v_)->use_count() == 1;
-        case 6: return std::get_if<6>(&v_)->use_count() == 1;
-        case 7: return std::get_if<7>(&v_)->use_count() == 1;
-        case 9: return std::get_if<9>(&v_)->use_count() == 1;
-        default: return false;
-        }
+    explicit Value(Kind kind) : kind_(kind) { payload_.i = 0; }
+
+    bool ownsHeap() const { return kind_ >= Kind::String; }
+    // Scalars are copied as their eight payload bytes, whichever scalar it is.
+    void copyBits(const Value& other) {
+        std::memcpy(static_cast<void*>(&payload_), static_cast<const void*>(&other.payload_),
+                    sizeof(int64_t));
     }
-    void releaseLast() noexcept;
+    void copyHeap(const Value& other);
+    void moveHeap(Value&& other) noexcept;
+    void destroyHeap() noexcept;
+    void destroyPayload() noexcept;
+    bool holdsLastContainerReference() const noexcept;
+    void releaseContainer() noexcept;
+    void reset() noexcept {
+        if (ownsHeap()) destroyHeap();
+        kind_ = Kind::Nil;
+        payload_.i = 0;
+    }
 
-    Variant v_;
+    Kind kind_ = Kind::Nil;
+    Payload payload_;
 };
 
 // The insertion-ordered storage of a map. Keys are strings or numbers; no two

@@ -4,7 +4,8 @@
 // - The value stack is reserved once and never grows past kMaxStack, so
 //   `stack.data()` never moves: `slots` (the frame's locals), open upvalues
 //   and references to stack elements stay valid across pushes. Every push
-//   goes through PUSH (or push()), which raises "stack overflow" first.
+//   in the loop follows ROOM() (elsewhere it goes through push()), which
+//   raises "stack overflow" first.
 // - `frames` is reserved for kMaxFrames and never reallocates either, so the
 //   `frame` pointer stays valid while its frame exists. A native may re-enter
 //   the loop through call(); the nested loop only adds and removes frames
@@ -12,15 +13,21 @@
 // - The loop keeps the current frame's ip, code, constants, locals and
 //   global cache in locals. They must be re-read (LOAD_FRAME) after anything
 //   that changes the current frame: a closure CALL, RETURN, and a handler
-//   taking an error (which restarts runLoop through execute). Before anything
-//   that may run other frames (CALL), the ip is saved into the frame.
+//   taking an error (which restarts runLoop through execute). Before a CALL
+//   the ip is saved into the frame.
 // - Runtime errors carry the line of the instruction (LINE()) and column 0.
 // - Fast paths for numbers come first; anything else goes to the shared
 //   operator semantics, which also produce every error message.
+// - The loop is one large function, where GCC stops inlining on its own.
+//   The stack and value operations it needs on every instruction go through
+//   the FERROW_HOT helpers below, which are forced inline. Rare and bulky
+//   work lives out of line (VMOps.cpp, VMCalls.cpp), and every error is
+//   raised by a cold function.
+// - No local with a destructor may be live at a NEXT(): computed goto does
+//   not run destructors. Such locals live in an inner block.
 
 #include "vm/VM.h"
 
-#include <cmath>
 #include <string>
 #include <utility>
 
@@ -35,9 +42,76 @@
 #define FERROW_COMPUTED_GOTO 0
 #endif
 
+#if defined(__GNUC__)
+// GCC stops inlining into a function as large as the dispatch loop; the
+// stack helpers below are forced inline so that a number's push, pop or
+// store stays a few instructions (Value keeps scalars inline and handles
+// strings and shared objects out of line itself).
+#define FERROW_HOT [[gnu::always_inline]] inline
+#define FERROW_COLD [[noreturn, gnu::noinline, gnu::cold]]
+#else
+#define FERROW_HOT inline
+#define FERROW_COLD [[noreturn]]
+#endif
+
 namespace ferrow {
 
 namespace {
+
+using Stack = std::vector<Value>;
+
+// Stack operations of the hot path. Callers have checked the stack size
+// against kMaxStack, which the reserved capacity covers, so a push never
+// reallocates; saying so lets the compiler drop vector's growth path.
+FERROW_HOT void pushCopy(Stack& s, const Value& v) {
+    if (s.size() == s.capacity()) __builtin_unreachable();
+    s.push_back(v);
+}
+FERROW_HOT void pushMove(Stack& s, Value&& v) {
+    if (s.size() == s.capacity()) __builtin_unreachable();
+    s.push_back(std::move(v));
+}
+FERROW_HOT void pushNil(Stack& s) {
+    if (s.size() == s.capacity()) __builtin_unreachable();
+    s.emplace_back();
+}
+FERROW_HOT void pushBool(Stack& s, bool b) {
+    if (s.size() == s.capacity()) __builtin_unreachable();
+    s.push_back(Value::boolean(b));
+}
+FERROW_HOT void popTop(Stack& s) { s.pop_back(); }
+FERROW_HOT void popTo(Stack& s, std::size_t size) {
+    while (s.size() > size) s.pop_back();
+}
+FERROW_HOT void copyInto(Value& dst, const Value& v) { dst = v; }
+FERROW_HOT void moveInto(Value& dst, Value&& v) { dst = std::move(v); }
+FERROW_HOT void setInteger(Value& dst, int64_t i) { dst = Value::integer(i); }
+FERROW_HOT void setFloat(Value& dst, double d) { dst = Value::number(d); }
+FERROW_HOT void setBool(Value& dst, bool b) { dst = Value::boolean(b); }
+// The result of a binary operator replaces both operands.
+FERROW_HOT void replaceTwoWithInteger(Stack& s, int64_t i) {
+    s[s.size() - 2] = Value::integer(i);
+    s.pop_back();
+}
+FERROW_HOT void replaceTwoWithFloat(Stack& s, double d) {
+    s[s.size() - 2] = Value::number(d);
+    s.pop_back();
+}
+FERROW_HOT void replaceTwoWithBool(Stack& s, bool b) {
+    s[s.size() - 2] = Value::boolean(b);
+    s.pop_back();
+}
+// FOR_CHECK: the three numbers give way to the test's result.
+FERROW_HOT void replaceThreeWithBool(Stack& s, bool b) {
+    s[s.size() - 3] = Value::boolean(b);
+    s.pop_back();
+    s.pop_back();
+}
+// RETURN: the result moves into the callee's slot and the frame's values go.
+FERROW_HOT void returnInto(Stack& s, std::size_t calleeSlot) {
+    s[calleeSlot] = std::move(s.back());
+    while (s.size() > calleeSlot + 1) s.pop_back();
+}
 
 inline bool truthy(const Value& v) { return v.isBool() ? v.asBool() : !v.isNil(); }
 
@@ -64,8 +138,31 @@ inline int64_t floorDiv(int64_t a, int64_t b) {
 }
 inline int64_t truncMod(int64_t a, int64_t b) { return b == -1 ? 0 : a % b; }
 
-[[noreturn]] void fail(const std::string& message, int32_t line) {
-    throw RuntimeError(message, line, 0);
+FERROW_COLD void undefinedVariable(const Value& name, int32_t line) {
+    throw RuntimeError("undefined variable '" + name.asString() + "'", line, 0);
+}
+FERROW_COLD void assignToUndefined(const Value& name, int32_t line) {
+    throw RuntimeError("cannot assign to undefined variable '" + name.asString() +
+                           "' (use 'let' to declare it)",
+                       line, 0);
+}
+FERROW_COLD void forLoopNeedsNumbers(int32_t line) {
+    throw RuntimeError("numeric for-loop needs numbers", line, 0);
+}
+
+// The slow paths take their operands by reference and return the result;
+// the loop stores it.
+[[gnu::noinline]] Value slowBinary(BinOp op, const Value& a, const Value& b, int32_t line) {
+    return binaryOp(op, a, b, OpSite{line, 0, true});
+}
+[[gnu::noinline]] bool slowCompare(BinOp op, const Value& a, const Value& b, int32_t line) {
+    return compareValues(op, a, b, OpSite{line, 0, true});
+}
+[[gnu::noinline]] Value slowIndex(const Value& object, const Value& key, int32_t line) {
+    return indexValue(object, key, OpSite{line, 0, true});
+}
+[[gnu::noinline]] Value slowNegate(const Value& a, int32_t line) {
+    return negate(a, OpSite{line, 0, true});
 }
 
 }  // namespace
@@ -146,10 +243,9 @@ Value VM::runLoop(std::size_t stopDepth) {
 #define SITE() OpSite{LINE(), 0, true}
 #define READ_BYTE() (*ip++)
 #define READ_SHORT() (ip += 2, static_cast<std::size_t>((ip[-2] << 8) | ip[-1]))
-#define PUSH(value)                                  \
-    do {                                             \
+#define ROOM()                                         \
+    do {                                               \
         if (stack.size() >= kMaxStack) stackOverflow(); \
-        stack.push_back(value);                      \
     } while (0)
 #define TOP() (stack.back())
 #define SECOND() (stack[stack.size() - 2])
@@ -184,23 +280,27 @@ dispatch:
 
     VM_CASE(CONST) {
         const std::size_t k = READ_SHORT();
-        PUSH(constants[k]);
+        ROOM();
+        pushCopy(stack, constants[k]);
         NEXT();
     }
     VM_CASE(NIL) {
-        PUSH(Value());
+        ROOM();
+        pushNil(stack);
         NEXT();
     }
     VM_CASE(TRUE) {
-        PUSH(Value::boolean(true));
+        ROOM();
+        pushBool(stack, true);
         NEXT();
     }
     VM_CASE(FALSE) {
-        PUSH(Value::boolean(false));
+        ROOM();
+        pushBool(stack, false);
         NEXT();
     }
     VM_CASE(POP) {
-        stack.pop_back();
+        popTop(stack);
         NEXT();
     }
     VM_CASE(DEFINE_GLOBAL) {
@@ -208,11 +308,11 @@ dispatch:
         Value*& slot = globalSlots[k];
         // A cached slot means the binding exists; define would overwrite it.
         if (slot) {
-            *slot = std::move(TOP());
+            moveInto(*slot, std::move(TOP()));
         } else {
             slot = globals->define(constants[k].asString(), std::move(TOP()));
         }
-        stack.pop_back();
+        popTop(stack);
         NEXT();
     }
     VM_CASE(GET_GLOBAL) {
@@ -222,10 +322,11 @@ dispatch:
             // Globals are never removed and their map nodes never move, so
             // a slot found once stays valid for the whole run.
             slot = globals->lookup(constants[k].asString());
-            if (!slot) fail("undefined variable '" + constants[k].asString() + "'", LINE());
+            if (!slot) undefinedVariable(constants[k], LINE());
             globalSlots[k] = slot;
         }
-        PUSH(*slot);
+        ROOM();
+        pushCopy(stack, *slot);
         NEXT();
     }
     VM_CASE(SET_GLOBAL) {
@@ -233,71 +334,47 @@ dispatch:
         Value* slot = globalSlots[k];
         if (!slot) {
             slot = globals->lookup(constants[k].asString());
-            if (!slot) {
-                fail("cannot assign to undefined variable '" + constants[k].asString() +
-                         "' (use 'let' to declare it)",
-                     LINE());
-            }
+            if (!slot) assignToUndefined(constants[k], LINE());
             globalSlots[k] = slot;
         }
-        *slot = TOP();
+        copyInto(*slot, TOP());
         NEXT();
     }
     VM_CASE(GET_LOCAL) {
         const std::size_t slot = READ_SHORT();
-        PUSH(slots[slot]);
+        ROOM();
+        pushCopy(stack, slots[slot]);
         NEXT();
     }
     VM_CASE(SET_LOCAL) {
         const std::size_t slot = READ_SHORT();
-        slots[slot] = TOP();
+        copyInto(slots[slot], TOP());
         NEXT();
     }
     VM_CASE(GET_UPVALUE) {
         const std::size_t index = READ_BYTE();
-        PUSH(*frame->closure->upvalues[index]->location);
+        ROOM();
+        pushCopy(stack, *frame->closure->upvalues[index]->location);
         NEXT();
     }
     VM_CASE(SET_UPVALUE) {
         const std::size_t index = READ_BYTE();
-        *frame->closure->upvalues[index]->location = TOP();
+        copyInto(*frame->closure->upvalues[index]->location, TOP());
         NEXT();
     }
     VM_CASE(CLOSE_UPVALUE) {
         if (!openUpvalues.empty()) closeUpvalues(stack.size() - 1);
-        stack.pop_back();
+        popTop(stack);
         NEXT();
     }
     VM_CASE(BUILD_LIST) {
         const std::size_t count = READ_SHORT();
-        {
-            const auto first = stack.end() - static_cast<std::ptrdiff_t>(count);
-            ListData elements(std::make_move_iterator(first),
-                              std::make_move_iterator(stack.end()));
-            stack.erase(first, stack.end());
-            stack.push_back(Value::newList(std::move(elements)));
-        }
+        buildList(count);
         NEXT();
     }
     VM_CASE(BUILD_MAP) {
         const std::size_t count = READ_SHORT();
-        {
-            const std::size_t first = stack.size() - 2 * count;
-            Value map = Value::newMap();
-            MapData& data = *map.asMap();
-            // Every key and value is already evaluated; keys are checked pair
-            // by pair as they are inserted.
-            for (std::size_t i = first; i < stack.size(); i += 2) {
-                const Value& key = stack[i];
-                if (!key.isString() && !key.isNumber()) {
-                    fail(std::string("map keys must be string or number, got ") + typeName(key),
-                         LINE());
-                }
-                data.set(key, std::move(stack[i + 1]));
-            }
-            truncateStack(first);
-            stack.push_back(std::move(map));
-        }
+        buildMap(count, LINE());
         NEXT();
     }
     VM_CASE(GET_INDEX) {
@@ -308,94 +385,98 @@ dispatch:
             int64_t i = key.asInteger();
             if (i < 0) i += static_cast<int64_t>(list.size());
             if (i >= 0 && static_cast<uint64_t>(i) < list.size()) {
-                // The list may be held only by the object slot being replaced.
-                SECOND() = Value(list[static_cast<std::size_t>(i)]);
-                stack.pop_back();
+                // Copy first: the object slot may hold the list's last owner.
+                popTop(stack);
+                moveInto(TOP(), Value(list[static_cast<std::size_t>(i)]));
                 NEXT();
             }
         }
-        SECOND() = indexValue(object, key, SITE());
-        stack.pop_back();
+        moveInto(SECOND(), slowIndex(object, key, LINE()));
+        popTop(stack);
         NEXT();
     }
     VM_CASE(GET_INDEX_KEEP) {
-        PUSH(indexValue(SECOND(), TOP(), SITE()));
+        ROOM();
+        pushMove(stack, slowIndex(SECOND(), TOP(), LINE()));
         NEXT();
     }
     VM_CASE(SET_INDEX) {
-        const std::size_t n = stack.size();
-        setIndex(stack[n - 3], stack[n - 2], stack[n - 1], SITE());
-        stack[n - 3] = std::move(stack[n - 1]);
-        stack.pop_back();
-        stack.pop_back();
+        storeIndex(LINE());
         NEXT();
     }
 
     // Arithmetic: both integers, then both numbers, then the shared rules
-    // (which also raise every error).
-#define BINARY_SLOW(binop)                                          \
-    do {                                                            \
-        SECOND() = binaryOp(binop, SECOND(), TOP(), SITE());        \
-        stack.pop_back();                                           \
-        NEXT();                                                     \
-    } while (0)
-// The result replaces the left operand; it is computed before the right
-// operand is popped.
-#define SET_RESULT(value)       \
-    do {                        \
-        SECOND() = (value);     \
-        stack.pop_back();       \
-        NEXT();                 \
+    // (which also raise every error). The result replaces the left operand.
+#define BINARY_SLOW(binop)                                           \
+    do {                                                             \
+        moveInto(SECOND(), slowBinary(binop, SECOND(), TOP(), LINE())); \
+        popTop(stack);                                               \
+        NEXT();                                                      \
     } while (0)
 
     VM_CASE(ADD) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger()) {
-            SET_RESULT(Value::integer(wrapAdd(a.asInteger(), b.asInteger())));
+            replaceTwoWithInteger(stack, wrapAdd(a.asInteger(), b.asInteger()));
+            NEXT();
         }
-        if (a.isNumber() && b.isNumber()) SET_RESULT(Value::number(asDouble(a) + asDouble(b)));
+        if (a.isNumber() && b.isNumber()) {
+            replaceTwoWithFloat(stack, asDouble(a) + asDouble(b));
+            NEXT();
+        }
         BINARY_SLOW(BinOp::Add);
     }
     VM_CASE(SUB) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger()) {
-            SET_RESULT(Value::integer(wrapSub(a.asInteger(), b.asInteger())));
+            replaceTwoWithInteger(stack, wrapSub(a.asInteger(), b.asInteger()));
+            NEXT();
         }
-        if (a.isNumber() && b.isNumber()) SET_RESULT(Value::number(asDouble(a) - asDouble(b)));
+        if (a.isNumber() && b.isNumber()) {
+            replaceTwoWithFloat(stack, asDouble(a) - asDouble(b));
+            NEXT();
+        }
         BINARY_SLOW(BinOp::Sub);
     }
     VM_CASE(MUL) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger()) {
-            SET_RESULT(Value::integer(wrapMul(a.asInteger(), b.asInteger())));
+            replaceTwoWithInteger(stack, wrapMul(a.asInteger(), b.asInteger()));
+            NEXT();
         }
-        if (a.isNumber() && b.isNumber()) SET_RESULT(Value::number(asDouble(a) * asDouble(b)));
+        if (a.isNumber() && b.isNumber()) {
+            replaceTwoWithFloat(stack, asDouble(a) * asDouble(b));
+            NEXT();
+        }
         BINARY_SLOW(BinOp::Mul);
     }
     VM_CASE(DIV) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isNumber() && b.isNumber() && asDouble(b) != 0.0) {
-            SET_RESULT(Value::number(asDouble(a) / asDouble(b)));
+            replaceTwoWithFloat(stack, asDouble(a) / asDouble(b));
+            NEXT();
         }
         BINARY_SLOW(BinOp::Div);
     }
     VM_CASE(FLOOR_DIV) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger() && b.asInteger() != 0) {
-            SET_RESULT(Value::integer(floorDiv(a.asInteger(), b.asInteger())));
+            replaceTwoWithInteger(stack, floorDiv(a.asInteger(), b.asInteger()));
+            NEXT();
         }
         BINARY_SLOW(BinOp::FloorDiv);
     }
     VM_CASE(MOD) {
-        const Value& a = SECOND();
+        Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger() && b.asInteger() != 0) {
-            SET_RESULT(Value::integer(truncMod(a.asInteger(), b.asInteger())));
+            replaceTwoWithInteger(stack, truncMod(a.asInteger(), b.asInteger()));
+            NEXT();
         }
         BINARY_SLOW(BinOp::Mod);
     }
@@ -405,51 +486,38 @@ dispatch:
     VM_CASE(NEGATE) {
         Value& a = TOP();
         if (a.isInteger()) {
-            a = Value::integer(wrapSub(0, a.asInteger()));
+            setInteger(a, wrapSub(0, a.asInteger()));
         } else if (a.isFloat()) {
-            a = Value::number(-a.asFloat());
+            setFloat(a, -a.asFloat());
         } else {
-            a = negate(a, SITE());
+            moveInto(a, slowNegate(a, LINE()));
         }
         NEXT();
     }
     VM_CASE(NOT) {
-        TOP() = Value::boolean(!truthy(TOP()));
+        setBool(TOP(), !truthy(TOP()));
         NEXT();
     }
-    VM_CASE(EQUAL) {
-        const Value& a = SECOND();
-        const Value& b = TOP();
-        // Numbers compare as doubles, integers included.
-        const bool equal = a.isNumber() && b.isNumber() ? asDouble(a) == asDouble(b)
-                                                        : valuesEqual(a, b);
-        SET_RESULT(Value::boolean(equal));
-    }
-    VM_CASE(NOT_EQUAL) {
-        const Value& a = SECOND();
-        const Value& b = TOP();
-        const bool equal = a.isNumber() && b.isNumber() ? asDouble(a) == asDouble(b)
-                                                        : valuesEqual(a, b);
-        SET_RESULT(Value::boolean(!equal));
-    }
 
-    // Orderings compare numbers as doubles (also two integers, so integers
-    // beyond 2^53 order by their double values); strings and errors go to
-    // the shared rules.
-#define COMPARE(cmp, binop)                                                         \
-    do {                                                                            \
-        const Value& a = SECOND();                                                  \
-        const Value& b = TOP();                                                     \
-        const bool result = a.isNumber() && b.isNumber()                            \
-                                ? (asDouble(a) cmp asDouble(b))                     \
-                                : compareValues(binop, a, b, SITE());               \
-        SET_RESULT(Value::boolean(result));                                         \
+    // Equality and orderings compare numbers as doubles, two integers too
+    // (so integers beyond 2^53 compare by their double values); everything
+    // else goes to the shared rules.
+#define COMPARE(cmp, slow)                                                   \
+    do {                                                                     \
+        Value& a = SECOND();                                                 \
+        const Value& b = TOP();                                              \
+        const bool result =                                                  \
+            a.isNumber() && b.isNumber() ? (asDouble(a) cmp asDouble(b)) : (slow); \
+        replaceTwoWithBool(stack, result);                                   \
+        NEXT();                                                              \
     } while (0)
 
-    VM_CASE(LESS) { COMPARE(<, BinOp::Less); }
-    VM_CASE(LESS_EQUAL) { COMPARE(<=, BinOp::LessEqual); }
-    VM_CASE(GREATER) { COMPARE(>, BinOp::Greater); }
-    VM_CASE(GREATER_EQUAL) { COMPARE(>=, BinOp::GreaterEqual); }
+    VM_CASE(EQUAL) { COMPARE(==, valuesEqual(a, b)); }
+    VM_CASE(NOT_EQUAL) { COMPARE(!=, !valuesEqual(a, b)); }
+    VM_CASE(LESS) { COMPARE(<, slowCompare(BinOp::Less, a, b, LINE())); }
+    VM_CASE(LESS_EQUAL) { COMPARE(<=, slowCompare(BinOp::LessEqual, a, b, LINE())); }
+    VM_CASE(GREATER) { COMPARE(>, slowCompare(BinOp::Greater, a, b, LINE())); }
+    VM_CASE(GREATER_EQUAL) { COMPARE(>=, slowCompare(BinOp::GreaterEqual, a, b, LINE())); }
 
     VM_CASE(JUMP) {
         const std::size_t distance = READ_SHORT();
@@ -474,7 +542,7 @@ dispatch:
     VM_CASE(CALL) {
         const std::size_t argCount = READ_BYTE();
         SAVE_IP();
-        Value& callee = stack[stack.size() - argCount - 1];
+        const Value& callee = stack[stack.size() - argCount - 1];
         if (callee.isClosure()) {
             pushFrame(*callee.asClosure(), argCount, LINE());
             LOAD_FRAME();
@@ -485,60 +553,42 @@ dispatch:
     }
     VM_CASE(CLOSURE) {
         const std::size_t index = READ_SHORT();
-        {
-            auto closure = std::make_shared<VMClosure>();
-            closure->proto = proto->protos[index];
-            const auto& descs = closure->proto->upvalues;
-            closure->upvalues.reserve(descs.size());
-            for (const UpvalueDesc& desc : descs) {
-                if (desc.isLocal) {
-                    closure->upvalues.push_back(captureUpvalue(frame->base + desc.index));
-                } else {
-                    closure->upvalues.push_back(frame->closure->upvalues[desc.index]);
-                }
-            }
-            PUSH(Value::closure(std::move(closure)));
-        }
+        ROOM();
+        makeClosure(proto->protos[index], *frame);
         NEXT();
     }
     VM_CASE(RETURN) {
-        {
-            Value result = std::move(TOP());
-            stack.pop_back();
-            const std::size_t base = frame->base;
-            // Captured variables of the returning frame live on in their
-            // upvalues.
-            if (!openUpvalues.empty()) closeUpvalues(base);
-            frames.pop_back();
-            // Handlers of the returning frame (a return inside a try) end
-            // with it.
-            while (!handlers.empty() && handlers.back().frameCount > frames.size()) {
-                handlers.pop_back();
-            }
-            truncateStack(base == 0 ? 0 : base - 1);
-            if (frames.size() == stopDepth) return result;
-            stack.push_back(std::move(result));
+        const std::size_t base = frame->base;
+        // Captured variables of the returning frame live on in their
+        // upvalues.
+        if (!openUpvalues.empty()) closeUpvalues(base);
+        frames.pop_back();
+        // Handlers of the returning frame (a return inside a try) end with it.
+        while (!handlers.empty() && handlers.back().frameCount > frames.size()) {
+            handlers.pop_back();
         }
+        // The result takes the callee's place; the rest of the frame goes.
+        const std::size_t calleeSlot = base == 0 ? 0 : base - 1;
+        if (frames.size() == stopDepth) {
+            Value result = std::move(TOP());
+            popTo(stack, calleeSlot);
+            return result;
+        }
+        returnInto(stack, calleeSlot);
         LOAD_FRAME();
         NEXT();
     }
     VM_CASE(ITER_PREPARE) {
-        TOP() = Value::newList(iterationItems(TOP(), SITE()));
+        iterationSnapshot(LINE());
         NEXT();
     }
     VM_CASE(LEN) {
         Value& x = TOP();
-        int64_t length;
         if (x.isList()) {
-            length = static_cast<int64_t>(x.asList()->size());
-        } else if (x.isString()) {
-            length = static_cast<int64_t>(x.asString().size());
-        } else if (x.isMap()) {
-            length = static_cast<int64_t>(x.asMap()->size());
+            setInteger(x, static_cast<int64_t>(x.asList()->size()));
         } else {
-            fail(std::string("cannot take the length of ") + typeName(x), LINE());
+            lengthOf(LINE());
         }
-        x = Value::integer(length);
         NEXT();
     }
     VM_CASE(FOR_CHECK) {
@@ -546,19 +596,26 @@ dispatch:
         const Value& var = stack[n - 3];
         const Value& limit = stack[n - 2];
         const Value& step = stack[n - 1];
-        if (!var.isNumber() || !limit.isNumber() || !step.isNumber()) {
-            fail("numeric for-loop needs numbers", LINE());
+        bool more;
+        if (var.isInteger() && limit.isInteger() && step.isInteger()) {
+            more = step.asInteger() >= 0
+                       ? static_cast<double>(var.asInteger()) <= static_cast<double>(limit.asInteger())
+                       : static_cast<double>(var.asInteger()) >= static_cast<double>(limit.asInteger());
+        } else {
+            if (!var.isNumber() || !limit.isNumber() || !step.isNumber()) {
+                forLoopNeedsNumbers(LINE());
+            }
+            // A step of 0 counts as ascending.
+            more = asDouble(step) >= 0.0 ? asDouble(var) <= asDouble(limit)
+                                         : asDouble(var) >= asDouble(limit);
         }
-        // A step of 0 counts as ascending.
-        const bool more = asDouble(step) >= 0.0 ? asDouble(var) <= asDouble(limit)
-                                                 : asDouble(var) >= asDouble(limit);
-        stack.pop_back();
-        stack.pop_back();
-        TOP() = Value::boolean(more);
+        replaceThreeWithBool(stack, more);
         NEXT();
     }
     VM_CASE(TRY_BEGIN) {
         const std::size_t distance = READ_SHORT();
+        // The handler delivers the caught value into one more slot.
+        ROOM();
         handlers.push_back(TryHandler{frames.size(), stack.size(),
                                       static_cast<std::size_t>(ip - code) + distance});
         NEXT();
@@ -574,7 +631,7 @@ dispatch:
 #if !FERROW_COMPUTED_GOTO
     }
     // Only the compiler produces code, and it emits no other opcode.
-    fail("bad instruction", LINE());
+    throw RuntimeError("bad instruction", LINE(), 0);
 #else
     }
     __builtin_unreachable();
@@ -586,13 +643,12 @@ dispatch:
 #undef SITE
 #undef READ_BYTE
 #undef READ_SHORT
-#undef PUSH
+#undef ROOM
 #undef TOP
 #undef SECOND
 #undef VM_CASE
 #undef NEXT
 #undef BINARY_SLOW
-#undef SET_RESULT
 #undef COMPARE
 }
 

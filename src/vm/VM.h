@@ -26,6 +26,10 @@ public:
 
     std::shared_ptr<Environment> globals;
 
+    // Both are reserved at construction and never grown: open upvalues and
+    // the dispatch loop point into the stack, which therefore must not move.
+    // A push onto a full stack is "stack overflow"; a call that would make
+    // frame 4,097 is "call stack overflow (too much recursion)".
     static constexpr std::size_t kMaxStack = 65536;
     static constexpr std::size_t kMaxFrames = 4096;
 
@@ -59,6 +63,15 @@ private:
     void closeUpvalues(std::size_t fromSlot);
     bool handleError(Value value, std::size_t stopDepth);
     void truncateStack(std::size_t size);
+
+    // Instructions whose work is too bulky for the dispatch loop; each one
+    // works on the top of the stack as its instruction describes.
+    void buildList(std::size_t count);
+    void buildMap(std::size_t count, int32_t line);
+    void storeIndex(int32_t line);
+    void makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame);
+    void iterationSnapshot(int32_t line);
+    void lengthOf(int32_t line);
     [[noreturn]] void stackOverflow() const;
 
     void push(Value value) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -801,7 +803,28 @@ TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
     }
     Block program;
     program.push_back(exprStmt(std::move(expr)));
-    Failure failure = compileFailure(program);
+    // On a thread with a small stack, so the guard trips whatever the size
+    // of the compiler's frames in this build.
+    struct Job {
+        const Block* program;
+        Failure failure;
+    } job{&program, {}};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 2 * 1024 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attr,
+                  [](void* arg) -> void* {
+                      auto* j = static_cast<Job*>(arg);
+                      j->failure = compileFailure(*j->program);
+                      return nullptr;
+                  },
+                  &job),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    const Failure& failure = job.failure;
     EXPECT_EQ(failure.kind, "CompileError");
     EXPECT_EQ(failure.message, "program too deeply nested");
     EXPECT_EQ(failure.line, 7);

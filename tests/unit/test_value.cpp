@@ -49,8 +49,8 @@ TEST(Value, KindsFollowTheAlternativeOrder) {
     EXPECT_EQ(treeFunction().kind(), Value::Kind::Function);
     EXPECT_EQ(nativeFunction().kind(), Value::Kind::Native);
     EXPECT_EQ(closure().kind(), Value::Kind::Closure);
-    EXPECT_EQ(Value::newList().raw().index(), 5u);
-    EXPECT_EQ(closure().raw().index(), 9u);
+    EXPECT_EQ(static_cast<int>(Value::newList().kind()), 5);
+    EXPECT_EQ(static_cast<int>(closure().kind()), 9);
 }
 
 TEST(Value, TypeNames) {
