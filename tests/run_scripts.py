@@ -6,11 +6,23 @@ tests/scripts/README.md). Each script runs once per engine, from its own
 folder with its base name as the path, and must produce exactly the expected
 standard output, standard error and exit status.
 
-Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine tree|vm] [-v] [paths...]
+Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine tree|vm] [--timeout S] [-v] [paths...]
 
 Paths are scripts or folders (searched recursively); the default is the
 scripts folder beside this file. Ends with "N passed, N failed" and a
 non-zero status when anything failed.
+
+The timeout per run is 10 seconds, or FERROW_TEST_TIMEOUT seconds when that
+is set (sanitizer builds run several times slower), or --timeout.
+
+With an AddressSanitizer binary every run is checked for leaks. A script
+marked `#> leaks: cycles` (or `#> leaks[tree]: cycles`) builds reference
+cycles, which are never freed by design: its leak report is accepted when it
+holds only indirect leaks, which is what memory kept by cycles looks like,
+and the mark is refused when nothing leaked. A script marked `#> memory: N` runs with its
+address space limited to N MiB, to reach memory exhaustion quickly; it is
+skipped for a binary built with AddressSanitizer, which reserves terabytes of
+address space and aborts when an allocation fails.
 """
 
 import argparse
@@ -26,13 +38,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_SCRIPTS = os.path.join(HERE, "scripts")
 DEFAULT_FERROW = os.path.join(HERE, "..", "build", "ferrow")
 ENGINES = ("tree", "vm")
-TIMEOUT_SECONDS = 10
+DEFAULT_TIMEOUT = 10
 
 # `#> key: text`, `#> key[engine]: text`, or `#> key:` for an empty text.
 # Exactly one space follows the colon; the rest of the line is the text.
 DIRECTIVE = re.compile(rb"^[ \t]*#>[ \t]*([a-z]+)(?:\[([a-z]+)\])?:(?: (.*))?$")
-ENGINE_SPECIFIC = {b"out", b"err", b"exit"}
-KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag"}
+ENGINE_SPECIFIC = {b"out", b"err", b"exit", b"leaks"}
+KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag", b"memory", b"differs"}
 
 
 class ScriptError(Exception):
@@ -48,6 +60,9 @@ class Expectations:
         self.stdin = []
         self.engines = list(ENGINES)
         self.flag = True
+        self.cycles = {engine: False for engine in ENGINES}
+        self.memory = None  # MiB of address space, or no limit
+        self.differs = []  # behaviour differences named for tests/differential.py
 
 
 def parse_directives(path):
@@ -97,6 +112,18 @@ def parse_directives(path):
             if text.strip() != b"none":
                 raise ScriptError(f"{where}: the only flag setting is 'none'")
             exp.flag = False
+        elif key == b"leaks":
+            if text.strip() != b"cycles":
+                raise ScriptError(f"{where}: the only leaks setting is 'cycles'")
+            for t in targets:
+                exp.cycles[t] = True
+        elif key == b"differs":
+            exp.differs.extend(text.decode(errors="replace").split())
+        elif key == b"memory":
+            try:
+                exp.memory = int(text.strip())
+            except ValueError:
+                raise ScriptError(f"{where}: memory is a number of MiB") from None
     return exp
 
 
@@ -144,28 +171,78 @@ def diff(name, expected, actual):
     return text
 
 
-def run_one(ferrow, script, engine, exp):
+# LeakSanitizer's report at exit: a banner, one entry per leaked allocation
+# site ("Direct leak of ..." or "Indirect leak of ..."), and a summary.
+LEAK_REPORT = re.compile(
+    rb"\n?=+\n==\d+==ERROR: LeakSanitizer: detected memory leaks\n.*?\nSUMMARY: [^\n]*\n?", re.S)
+
+
+def leaks_checked(sanitized):
+    """Whether runs of an AddressSanitizer binary check for leaks at exit
+    (they do unless the options turn it off; the last setting counts)."""
+    if not sanitized:
+        return False
+    settings = re.findall(r"detect_leaks=(\w+)", ":".join(
+        os.environ.get(name, "") for name in ("ASAN_OPTIONS", "LSAN_OPTIONS")))
+    return not settings or settings[-1] not in ("0", "false")
+
+
+def environment(cycles):
+    """The environment of one run. A program that builds reference cycles
+    leaks them by design; its leak report must not replace the exit status,
+    so the runner can judge the report itself (see check_cycles). Any other
+    sanitizer report still shows in stderr and fails the comparison."""
+    env = dict(os.environ)
+    if cycles:
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "exitcode=0"]))
+    return env
+
+
+def check_cycles(stderr):
+    """Splits the leak report off a cycle-building run's stderr. Memory in
+    a cycle, and whatever hangs from it, is reported only as indirect leaks
+    (every block is pointed to by another leaked block); a direct leak has
+    nothing leaked pointing to it, so no cycle explains it. Returns the
+    remaining stderr and a complaint, or None."""
+    m = LEAK_REPORT.search(stderr)
+    if not m:
+        return stderr, "marked `leaks: cycles`, but nothing leaked: drop the mark\n"
+    rest = stderr[:m.start()] + stderr[m.end():]
+    if b"Direct leak of" in m.group(0):
+        return rest, "a leak that no reference cycle explains:\n" + show(m.group(0))
+    return rest, None
+
+
+def run_one(ferrow, script, engine, exp, timeout, leak_checks):
     """Returns None on success, else a report of what differed."""
     folder = os.path.dirname(os.path.abspath(script))
     base = os.path.basename(script)
     args = exp.args if exp.args is not None else ["{file}"]
     args = [a.replace("{file}", base) for a in args]
     command = [ferrow] + ([f"--{engine}"] if exp.flag else []) + args
+    if exp.memory is not None:
+        command = ["/bin/sh", "-c", 'ulimit -v "$0" && exec "$@"', str(exp.memory * 1024)] + command
     stdin = as_text(exp.stdin)
     shown = " ".join(shlex.quote(part) for part in command)
     header = f"command (in {folder}): {shown}\n"
+    cycles = leak_checks and exp.cycles[engine]
     try:
         proc = subprocess.run(
-            command, cwd=folder, input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS
+            command, cwd=folder, input=stdin, capture_output=True, timeout=timeout,
+            env=environment(cycles),
         )
     except subprocess.TimeoutExpired:
-        return f"{header}timed out after {TIMEOUT_SECONDS} s (killed)\n"
+        return f"{header}timed out after {timeout:g} s (killed)\n"
     except OSError as e:
         return f"{header}could not start: {e}\n"
 
     report = ""
+    stderr = proc.stderr
+    if cycles:
+        stderr, complaint = check_cycles(stderr)
+        report += complaint or ""
     for name, want, got in (("stdout", exp.out[engine], proc.stdout),
-                            ("stderr", exp.err[engine], proc.stderr)):
+                            ("stderr", exp.err[engine], stderr)):
         if as_lines(got) != want:
             report += diff(name, as_text(want), got)
     if proc.returncode != exp.exit[engine]:
@@ -173,15 +250,29 @@ def run_one(ferrow, script, engine, exp):
     return header + report if report else None
 
 
+def has_address_sanitizer(binary):
+    with open(binary, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
 def main():
     parser = argparse.ArgumentParser(description="Run the Ferrow script tests.")
     parser.add_argument("--ferrow", default=DEFAULT_FERROW, help="the ferrow binary")
     parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 1)
     parser.add_argument("--engine", choices=ENGINES, help="run on this engine only")
+    parser.add_argument("--timeout", type=float, default=None,
+                        help="seconds per run (default: FERROW_TEST_TIMEOUT or 10)")
     parser.add_argument("-v", "--verbose", action="store_true", help="name every run")
     parser.add_argument("paths", nargs="*", help="scripts or folders (default: tests/scripts)")
     options = parser.parse_args()
 
+    timeout = options.timeout
+    if timeout is None:
+        try:
+            timeout = float(os.environ.get("FERROW_TEST_TIMEOUT", DEFAULT_TIMEOUT))
+        except ValueError:
+            print("run_scripts: FERROW_TEST_TIMEOUT is not a number", file=sys.stderr)
+            return 2
     ferrow = os.path.abspath(options.ferrow)
     if not os.access(ferrow, os.X_OK):
         print(f"run_scripts: no ferrow binary at {ferrow}", file=sys.stderr)
@@ -192,12 +283,20 @@ def main():
         print(f"run_scripts: no such script or folder: {e}", file=sys.stderr)
         return 2
 
+    sanitized = has_address_sanitizer(ferrow)
+    leak_checks = leaks_checked(sanitized)
+    skipped = 0
     jobs = []  # (script, engine, expectations or error text)
     for script in scripts:
         try:
             exp = parse_directives(script)
         except ScriptError as e:
             jobs.append((script, "-", str(e)))
+            continue
+        if exp.memory is not None and sanitized:
+            skipped += 1
+            if options.verbose:
+                print(f"SKIP {script} (memory limit under AddressSanitizer)")
             continue
         for engine in exp.engines:
             if options.engine in (None, engine):
@@ -207,7 +306,7 @@ def main():
         script, engine, exp = job
         if isinstance(exp, str):
             return f"bad script: {exp}\n"
-        return run_one(ferrow, script, engine, exp)
+        return run_one(ferrow, script, engine, exp, timeout, leak_checks)
 
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
         results = list(pool.map(work, jobs))
@@ -226,6 +325,8 @@ def main():
             print(f"FAIL {name} [{engine}]")
             print(failure)
     print(f"{passed} passed, {failed} failed")
+    if skipped:
+        print(f"({skipped} script(s) with a memory limit skipped under AddressSanitizer)")
     if not jobs:
         print("run_scripts: no scripts found", file=sys.stderr)
         return 1

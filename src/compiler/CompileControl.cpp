@@ -30,22 +30,18 @@ void Compiler::compileIf(const IfStmt& stmt) {
     patchJumpList(endJumps);
 }
 
-void Compiler::compileWhile(const WhileStmt& stmt) {
-    // while -> WHILE cond DO block END
-    const int32_t line = stmt.line;
+void Compiler::compileLoopBody(const Block& body, int32_t line) {
     FunctionState& state = *current_;
-    const std::size_t loopStart = codeSize();
-    compileExpression(*stmt.cond);
-    const int32_t exit = emitJump(OpCode::JUMP_IF_FALSE, line);
-    emitOp(OpCode::POP, line);
-
     state.loops.push_back(LoopInfo{state.scopeDepth, state.tryDepth, {}, {}});
     beginScope();
-    compileBlock(stmt.body);
+    compileBlock(body);
     endScope(line);
-
-    // continue re-tests the condition.
+    // Whatever a continue must do next (re-test or increment) starts here.
     patchJumpList(state.loops.back().continueJumps);
+}
+
+void Compiler::finishLoop(std::size_t loopStart, int32_t exit, int32_t line) {
+    FunctionState& state = *current_;
     emitLoop(loopStart, line);
     patchJump(exit);
     emitOp(OpCode::POP, line);
@@ -54,11 +50,23 @@ void Compiler::compileWhile(const WhileStmt& stmt) {
     state.loops.pop_back();
 }
 
+void Compiler::compileWhile(const WhileStmt& stmt) {
+    // while -> WHILE cond DO block END
+    const int32_t line = stmt.line;
+    const std::size_t loopStart = codeSize();
+    compileExpression(*stmt.cond);
+    const int32_t exit = emitJump(OpCode::JUMP_IF_FALSE, line);
+    emitOp(OpCode::POP, line);
+
+    // continue re-tests the condition.
+    compileLoopBody(stmt.body, line);
+    finishLoop(loopStart, exit, line);
+}
+
 void Compiler::compileNumericFor(const NumericForStmt& stmt) {
     // numericfor -> FOR name = start, limit [, step] DO block END
     const int32_t line = stmt.line;
     const Pos pos{stmt.line, stmt.column};
-    FunctionState& state = *current_;
     beginScope();
     // Start, limit and step are evaluated once each, in that order. The
     // variable is the counter itself: one slot for the whole loop.
@@ -81,24 +89,15 @@ void Compiler::compileNumericFor(const NumericForStmt& stmt) {
     const int32_t exit = emitJump(OpCode::JUMP_IF_FALSE, line);
     emitOp(OpCode::POP, line);
 
-    state.loops.push_back(LoopInfo{state.scopeDepth, state.tryDepth, {}, {}});
-    beginScope();
-    compileBlock(stmt.body);
-    endScope(line);
-
     // continue goes to the increment.
-    patchJumpList(state.loops.back().continueJumps);
+    compileLoopBody(stmt.body, line);
     emitShort(OpCode::GET_LOCAL, var, line);
     emitShort(OpCode::GET_LOCAL, step, line);
     emitOp(OpCode::ADD, line);
     emitShort(OpCode::SET_LOCAL, var, line);
     emitOp(OpCode::POP, line);
 
-    emitLoop(loopStart, line);
-    patchJump(exit);
-    emitOp(OpCode::POP, line);
-    patchJumpList(state.loops.back().breakJumps);
-    state.loops.pop_back();
+    finishLoop(loopStart, exit, line);
     endScope(line);
 }
 
@@ -106,7 +105,6 @@ void Compiler::compileForIn(const ForInStmt& stmt) {
     // forin -> FOR name IN expr DO block END
     const int32_t line = stmt.line;
     const Pos pos{stmt.line, stmt.column};
-    FunctionState& state = *current_;
     beginScope();
     // The loop walks a snapshot taken once, by index.
     compileExpression(*stmt.iterable);
@@ -131,23 +129,14 @@ void Compiler::compileForIn(const ForInStmt& stmt) {
     emitShort(OpCode::SET_LOCAL, var, line);
     emitOp(OpCode::POP, line);
 
-    state.loops.push_back(LoopInfo{state.scopeDepth, state.tryDepth, {}, {}});
-    beginScope();
-    compileBlock(stmt.body);
-    endScope(line);
-
-    patchJumpList(state.loops.back().continueJumps);
+    compileLoopBody(stmt.body, line);
     emitShort(OpCode::GET_LOCAL, idx, line);
     emitConstant(Value::integer(1), line);
     emitOp(OpCode::ADD, line);
     emitShort(OpCode::SET_LOCAL, idx, line);
     emitOp(OpCode::POP, line);
 
-    emitLoop(loopStart, line);
-    patchJump(exit);
-    emitOp(OpCode::POP, line);
-    patchJumpList(state.loops.back().breakJumps);
-    state.loops.pop_back();
+    finishLoop(loopStart, exit, line);
     endScope(line);
 }
 

@@ -108,6 +108,10 @@ private:
     void compileAssign(const AssignStmt& stmt);
     void compileFunctionDecl(const FunctionDeclStmt& stmt);
     void compileIf(const IfStmt& stmt);
+    // The body of a loop with its LoopInfo; continue jumps land after it.
+    void compileLoopBody(const Block& body, int32_t line);
+    // The back-edge, the exit and the break jumps of a loop.
+    void finishLoop(std::size_t loopStart, int32_t exit, int32_t line);
     void compileWhile(const WhileStmt& stmt);
     void compileNumericFor(const NumericForStmt& stmt);
     void compileForIn(const ForInStmt& stmt);

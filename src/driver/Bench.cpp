@@ -64,12 +64,9 @@ void runVM(const std::shared_ptr<FunctionProto>& proto) {
 }  // namespace
 
 int benchFile(const std::string& path) {
-    bool ok = false;
-    const std::string source = readSourceFile(path, ok);
-    if (!ok) {
-        writeToStderr("ferrow: cannot open " + path + "\n");
-        return 1;
-    }
+    const std::optional<std::string> read = readSourceOrComplain(path);
+    if (!read) return 1;
+    const std::string& source = *read;
     Block program;
     std::shared_ptr<FunctionProto> proto;
     const int status = reportFailures(source, path, [&] {

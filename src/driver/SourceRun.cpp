@@ -34,6 +34,16 @@ std::string readSourceFile(const std::string& path, bool& ok) {
     return text.str();
 }
 
+std::optional<std::string> readSourceOrComplain(const std::string& path) {
+    bool ok = false;
+    std::string source = readSourceFile(path, ok);
+    if (!ok) {
+        writeToStderr("ferrow: cannot open " + path + "\n");
+        return std::nullopt;
+    }
+    return source;
+}
+
 int reportFailures(const std::string& source, const std::string& name,
                    const std::function<void()>& body) {
     try {

@@ -2,6 +2,7 @@
 // Reading source files and running a source text on either engine.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ferrow {
@@ -16,6 +17,9 @@ extern bool useTreeWalker;
 // The whole file in binary mode; `ok` is false (and the text empty) when it
 // cannot be opened.
 std::string readSourceFile(const std::string& path, bool& ok);
+// readSourceFile for the modes that stop when the file cannot be read: on
+// failure writes "ferrow: cannot open <path>" and returns nothing.
+std::optional<std::string> readSourceOrComplain(const std::string& path);
 
 // Runs on the engine that useTreeWalker selects, with fresh globals.
 int runSource(const std::string& source, const std::string& name);

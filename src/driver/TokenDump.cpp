@@ -10,12 +10,9 @@
 namespace ferrow {
 
 int dumpTokens(const std::string& path) {
-    bool ok = false;
-    const std::string source = readSourceFile(path, ok);
-    if (!ok) {
-        writeToStderr("ferrow: cannot open " + path + "\n");
-        return 1;
-    }
+    const std::optional<std::string> read = readSourceOrComplain(path);
+    if (!read) return 1;
+    const std::string& source = *read;
     // Tokenizing finishes before anything is printed, so a lexing error
     // leaves no partial dump.
     std::vector<Token> tokens;
