@@ -19,7 +19,7 @@ namespace ferrow::fuzz {
 // script tests' loops, few enough that an endless program ends in
 // milliseconds, and that a loop growing a string by one byte per iteration
 // (quadratic copying) stays far from the memory limit under the sanitizers.
-inline constexpr uint64_t kStepBudget = 20000;
+inline constexpr uint64_t kStepBudget = 10000;
 
 // The largest result one native may build during a fuzz run. Physical memory
 // would let a single `range` or `repeat` take gigabytes, which the fuzzer's

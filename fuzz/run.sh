@@ -35,10 +35,17 @@ fi
 # the sanitizer test suite checks leaks with its own rules. A single input gets
 # 25 seconds and 2 GB; the natives' results are capped far lower by the
 # target itself.
+#
+# The step budget bounds loops, not the work per step: a loop that copies a
+# growing list each time is quadratic and may still run past the timeout. So
+# the fuzzer runs in fork mode with one worker: a timeout or an out-of-memory
+# input is saved under fuzz/corpus-work/artifacts/ for triage and fuzzing goes
+# on, while a crash stops it.
 export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-((seconds == 0)) || "$binary" "${options[@]}" -max_total_time="$seconds" -timeout=25 \
-  -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
+limits=(-timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024)
+((seconds == 0)) || "$binary" "${options[@]}" "${limits[@]}" -max_total_time="$seconds" \
+  -fork=1 -ignore_timeouts=1 -ignore_ooms=1 -ignore_crashes=0 -print_final_stats=1 \
   -artifact_prefix=fuzz/corpus-work/artifacts/"$target"- "$@" "$work" "$corpus" </dev/null
 
 if [ "${FUZZ_MERGE:-0}" = 1 ]; then
@@ -47,8 +54,7 @@ if [ "${FUZZ_MERGE:-0}" = 1 ]; then
   mkdir -p "$merged"
   # Edges only, not hit counts: the committed corpus keeps about one input
   # per newly covered edge, which keeps it small; fuzz/corpus-work keeps all.
-  "$binary" -merge=1 -use_counters=0 "${options[@]}" -timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
-    "$merged" "$corpus" "$work" </dev/null
+  "$binary" -merge=1 -use_counters=0 "${options[@]}" "${limits[@]}" "$merged" "$corpus" "$work" </dev/null
   rm -rf "$corpus"
   mv "$merged" "$corpus"
   echo "fuzz/corpus/$target: $(ls "$corpus" | wc -l) files, $(du -sb "$corpus" | cut -f1) bytes"
