@@ -117,6 +117,11 @@ Value makeFunction(const Node& node, const std::shared_ptr<Environment>& env) {
 
 }  // namespace
 
+inline void Interpreter::spendStep(int32_t line, int32_t column) {
+    if (stepBudget_ == 0) failAt("execution budget exhausted", line, column);
+    --stepBudget_;
+}
+
 Interpreter::Interpreter() : globals(std::make_shared<Environment>()) { registerNatives(*globals); }
 
 Interpreter::~Interpreter() {
@@ -163,6 +168,7 @@ Value Interpreter::call(const Value& callee, std::vector<Value> args) {
 Value Interpreter::callValue(const Value& callee, std::vector<Value> args, int32_t line,
                              int32_t column) {
     checkStack(line, column);
+    spendStep(line, column);
     if (callee.isNative()) {
         const NativePtr native = callee.asNative();
         const auto count = static_cast<int64_t>(args.size());
@@ -398,6 +404,7 @@ Interpreter::Flow Interpreter::execWhile(const WhileStmt& stmt,
                                          const std::shared_ptr<Environment>& env) {
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     while (isTruthy(evaluate(*stmt.cond, env))) {
+        spendStep(stmt.line, stmt.column);
         const Flow flow = execBlock(stmt.body, Environment::child(env));
         if (flow == Flow::Break) break;
         if (flow == Flow::Return) return flow;
@@ -425,6 +432,7 @@ Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
 
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (; delta > 0 ? i <= last : i >= last; i += delta) {
+        spendStep(stmt.line, stmt.column);
         auto scope = Environment::child(env);
         scope->define(stmt.var,
                       integerMode ? Value::integer(truncateToInt64(i)) : Value::number(i));
@@ -440,6 +448,7 @@ Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
     const std::vector<Value> items = iterationItems(evaluate(*stmt.iterable, env), siteOf(stmt));
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (const Value& item : items) {
+        spendStep(stmt.line, stmt.column);
         auto scope = Environment::child(env);
         scope->define(stmt.var, item);
         const Flow flow = execBlock(stmt.body, scope);

@@ -27,6 +27,13 @@ public:
 
     std::shared_ptr<Environment> globals;
 
+    // Test-only, for the fuzz targets: bounds a run by the number of loop
+    // iterations and calls it may start, so that an endless program ends.
+    // Once the budget is spent every further iteration or call fails with
+    // "execution budget exhausted", also after a `try` caught the first
+    // failure. Unlimited unless set.
+    void setStepBudget(uint64_t steps) { stepBudget_ = steps; }
+
     // Private evaluation machinery is declared by the implementation.
     Value evaluate(const Expr& expr, const std::shared_ptr<Environment>& env);
     void execute(const Stmt& stmt, const std::shared_ptr<Environment>& env);
@@ -61,9 +68,12 @@ private:
     Flow execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env);
     Flow execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env);
 
+    void spendStep(int32_t line, int32_t column);
+
     int callDepth_ = 0;  // script function calls in progress
     int loopDepth_ = 0;  // loops executing in the current function body
     Value returnValue_;  // the value of a return on its way to the call
+    uint64_t stepBudget_ = UINT64_MAX;
 };
 
 }  // namespace ferrow

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/Errors.h"
+#include "value/MemoryBudget.h"
 
 namespace ferrow {
 
@@ -123,10 +124,18 @@ Value binaryOp(BinOp op, const Value& a, const Value& b, const OpSite& site) {
         if (a.isInteger() && b.isInteger())
             return Value::integer(wrapAdd(a.asInteger(), b.asInteger()));
         if (a.isNumber() && b.isNumber()) return Value::number(asDouble(a) + asDouble(b));
-        if (a.isString() && b.isString()) return Value::string(a.asString() + b.asString());
+        // Doubling a string or a list in a loop reaches any size in a few
+        // dozen steps: past the memory budget the sum is refused up front.
+        if (a.isString() && b.isString()) {
+            if (!fitsMemoryBudget(a.asString().size() + b.asString().size(), 1))
+                fail("result of '+' too large", site);
+            return Value::string(a.asString() + b.asString());
+        }
         if (a.isList() && b.isList()) {
             const ListData& left = *a.asList();
             const ListData& right = *b.asList();
+            if (!fitsMemoryBudget(left.size() + right.size(), sizeof(Value)))
+                fail("result of '+' too large", site);
             ListData joined;
             joined.reserve(left.size() + right.size());
             joined.insert(joined.end(), left.begin(), left.end());
@@ -278,6 +287,8 @@ std::vector<Value> iterationItems(const Value& iterable, const OpSite& site) {
     }
     if (iterable.isString()) {
         const std::string& text = iterable.asString();
+        // One value per byte takes forty times the string's memory.
+        if (!fitsMemoryBudget(text.size(), sizeof(Value))) fail("string too long to iterate", site);
         std::vector<Value> bytes;
         bytes.reserve(text.size());
         for (char c : text) bytes.push_back(Value::string(std::string(1, c)));

@@ -1,13 +1,12 @@
 #pragma once
 // Argument and size checks shared by the collection, string and math natives.
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 #include <string>
 
 #include "natives/Registry.h"
+#include "value/MemoryBudget.h"
 #include "value/Value.h"
 
 namespace ferrow {
@@ -33,20 +32,6 @@ inline int32_t truncateToInt32(const Value& v) {
     double d = std::trunc(v.asFloat());
     if (!(d >= INT32_MIN && d <= INT32_MAX)) return INT32_MIN;
     return static_cast<int32_t>(d);
-}
-
-// The most memory one result may ask for: all the physical memory of the
-// machine. A request beyond it can only end in an allocation failure or in
-// swapping, so it is refused up front; smaller results are left to the
-// allocator, whatever their size.
-inline uint64_t resultMemoryBudget() {
-    static const uint64_t budget = [] {
-        long pages = sysconf(_SC_PHYS_PAGES);
-        long pageSize = sysconf(_SC_PAGESIZE);
-        if (pages <= 0 || pageSize <= 0) return static_cast<uint64_t>(PTRDIFF_MAX);
-        return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-    }();
-    return budget;
 }
 
 // Fails before allocating when `count` items of `itemSize` bytes would not fit

@@ -8,7 +8,9 @@
 // The closure's name lives in its prototype; only the plain data struct is
 // needed here, not the compiler.
 #include "compiler/FunctionProto.h"
+#include "driver/Errors.h"
 #include "value/Function.h"
+#include "value/MemoryBudget.h"
 
 namespace ferrow {
 
@@ -62,7 +64,11 @@ public:
 
     void print(const Value& root) {
         element(root);
+        // A list holding the same list twice, nested forty times, prints
+        // 2^40 copies: the text is refused once it outgrows the budget.
+        const uint64_t budget = resultMemoryBudget();
         while (!stack_.empty()) {
+            if (out_.size() > budget) throw RuntimeError("value too large to convert to text", 0, 0);
             Frame& top = stack_.back();
             if (top.list) {
                 stepList(top);

@@ -146,6 +146,12 @@ FERROW_COLD void assignToUndefined(const Value& name, int32_t line) {
                            "' (use 'let' to declare it)",
                        line, 0);
 }
+// Leaves the spent budget at zero, so that every later step fails too.
+FERROW_COLD void budgetExhausted(uint64_t& budget, int32_t line) {
+    budget = 0;
+    throw RuntimeError("execution budget exhausted", line, 0);
+}
+
 FERROW_COLD void forLoopNeedsNumbers(int32_t line) {
     throw RuntimeError("numeric for-loop needs numbers", line, 0);
 }
@@ -536,11 +542,13 @@ dispatch:
     }
     VM_CASE(LOOP) {
         const std::size_t distance = READ_SHORT();
+        if (stepBudget_-- == 0) budgetExhausted(stepBudget_, LINE());
         ip -= distance;
         NEXT();
     }
     VM_CASE(CALL) {
         const std::size_t argCount = READ_BYTE();
+        if (stepBudget_-- == 0) budgetExhausted(stepBudget_, LINE());
         SAVE_IP();
         const Value& callee = stack[stack.size() - argCount - 1];
         if (callee.isClosure()) {

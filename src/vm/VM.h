@@ -26,6 +26,13 @@ public:
 
     std::shared_ptr<Environment> globals;
 
+    // Test-only, for the fuzz targets: bounds a run by the number of loop
+    // iterations (LOOP) and calls (CALL, and callbacks from natives) it may
+    // start, so that an endless program ends. Once the budget is spent every
+    // further one fails with "execution budget exhausted", also after a
+    // `try` caught the first failure. Unlimited unless set.
+    void setStepBudget(uint64_t steps) { stepBudget_ = steps; }
+
     // Both are reserved at construction and never grown: open upvalues and
     // the dispatch loop point into the stack, which therefore must not move.
     // A push onto a full stack is "stack overflow"; a call that would make
@@ -110,6 +117,8 @@ private:
     // outer levels in place while inner levels are added.
     std::deque<std::vector<Value>> nativeArgs_;
     std::size_t nativeDepth_ = 0;
+
+    uint64_t stepBudget_ = UINT64_MAX;
 };
 
 }  // namespace ferrow

@@ -87,6 +87,8 @@ Value VM::call(const Value& callee, std::vector<Value> args) {
     // Natives calling back nest C++ frames (call, execute, native, call ...);
     // stop before the native stack runs out.
     if (stackNearlyExhausted()) throw RuntimeError(kCallStackOverflow, 0, 0);
+    if (stepBudget_ == 0) throw RuntimeError("execution budget exhausted", 0, 0);
+    --stepBudget_;
     const std::size_t depth = frames.size();
     const std::size_t height = stack.size();
     try {

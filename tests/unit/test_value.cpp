@@ -161,4 +161,30 @@ TEST(TruncateToInt64, OutOfRangeGivesTheSmallestInteger) {
 }
 
 }  // namespace
+TEST(Value, DeeplyNestedContainersAreFreedWithoutDeepRecursion) {
+    // Each level would cost several destructor frames; two million levels
+    // would overflow any ordinary stack if freed recursively.
+    Value list = Value::newList();
+    Value map = Value::newMap();
+    for (int i = 0; i < 2000000; ++i) {
+        list = Value::newList({list});
+        Value outer = Value::newMap();
+        outer.asMap()->set(Value::string("m"), map);
+        map = outer;
+    }
+    list = Value();
+    map = Value();
+    SUCCEED();
+}
+
+TEST(Value, SharedChildSurvivesItsParent) {
+    Value child = Value::newList({Value::integer(7)});
+    {
+        Value parent = Value::newList({child, child});
+    }
+    ASSERT_TRUE(child.isList());
+    EXPECT_EQ(child.asList()->size(), 1u);
+    EXPECT_EQ(child.asList()->at(0).asInteger(), 7);
+}
+
 }  // namespace ferrow

@@ -1,0 +1,55 @@
+#pragma once
+// Shared pieces of the fuzz targets. Every target turns the input bytes into
+// a source text (or a double), runs one stage on it and swallows the failures
+// a bad program is allowed to cause (FerrowError, ThrownValue). Anything else,
+// a crash, a sanitizer report, an escaping exception or a broken invariant,
+// is a finding.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+namespace ferrow::fuzz {
+
+// Loop iterations and calls one engine run may start: enough for most of the
+// script tests' loops, few enough that an endless program ends in
+// milliseconds, and that a loop growing a string by one byte per iteration
+// (quadratic copying) stays far from the memory limit under the sanitizers.
+inline constexpr uint64_t kStepBudget = 10000;
+
+// The largest result one native may build during a fuzz run. Physical memory
+// would let a single `range` or `repeat` take gigabytes, which the fuzzer's
+// memory limit reports as a failure although the program is merely greedy.
+inline constexpr uint64_t kResultMemoryCap = 16ull << 20;
+
+inline std::string sourceOf(const uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// A stream buffer that accepts and drops everything, so that `print` still
+// builds its text while the fuzzer's output stays readable.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Discards program output and gives `input` an empty standard input. Called
+// once before the first run.
+inline void silenceStandardStreams() {
+    static NullBuffer sink;
+    std::cout.rdbuf(&sink);
+    std::cin.rdbuf(nullptr);  // every read fails at once: end of input
+}
+
+// A broken invariant: reported like a crash, with the reason.
+[[noreturn]] inline void fail(const char* what) {
+    std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+    std::abort();
+}
+
+}  // namespace ferrow::fuzz

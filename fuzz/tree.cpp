@@ -1,0 +1,33 @@
+// Fuzz target: the tree-walking engine runs the input as a program, with its
+// output discarded and a step budget so that endless loops end.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "driver/Errors.h"
+#include "front/Lexer.h"
+#include "front/Parser.h"
+#include "FuzzSupport.h"
+#include "interp/Interpreter.h"
+#include "value/MemoryBudget.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace ferrow;
+    static const bool ready = [] {
+        fuzz::silenceStandardStreams();
+        setResultMemoryCap(fuzz::kResultMemoryCap);
+        return true;
+    }();
+    (void)ready;
+    try {
+        // Declared first so that it outlives the engine: functions point
+        // into it.
+        const Block program = parse(tokenize(fuzz::sourceOf(data, size)));
+        Interpreter interpreter;
+        interpreter.setStepBudget(fuzz::kStepBudget);
+        interpreter.run(program);
+    } catch (const FerrowError&) {
+    } catch (const ThrownValue&) {
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+// Fuzz target: the compiler and the VM run the input as a program, with its
+// output discarded and a step budget so that endless loops end.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "compiler/Compiler.h"
+#include "driver/Errors.h"
+#include "front/Lexer.h"
+#include "front/Parser.h"
+#include "FuzzSupport.h"
+#include "value/MemoryBudget.h"
+#include "vm/VM.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace ferrow;
+    static const bool ready = [] {
+        fuzz::silenceStandardStreams();
+        setResultMemoryCap(fuzz::kResultMemoryCap);
+        return true;
+    }();
+    (void)ready;
+    try {
+        const auto proto = compile(parse(tokenize(fuzz::sourceOf(data, size))));
+        VM vm;
+        vm.setStepBudget(fuzz::kStepBudget);
+        vm.run(proto);
+    } catch (const FerrowError&) {
+    } catch (const ThrownValue&) {
+    }
+    return 0;
+}
