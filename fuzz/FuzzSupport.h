@@ -42,7 +42,11 @@ protected:
 // once before the first run.
 inline void silenceStandardStreams() {
     static NullBuffer sink;
-    std::cout.rdbuf(&sink);
+    static std::streambuf* original = std::cout.rdbuf(&sink);
+    // The sink is destroyed at exit before the standard streams are flushed
+    // for the last time; hand std::cout its own buffer back first (handlers
+    // registered later run earlier).
+    std::atexit([] { std::cout.rdbuf(original); });
     std::cin.rdbuf(nullptr);  // every read fails at once: end of input
 }
 
