@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "compiler/CompilerState.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "value/StackGuard.h"
 
 namespace ferrow {

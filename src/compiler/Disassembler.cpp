@@ -18,7 +18,7 @@ void appendPadded(std::string& out, std::size_t value, int width, bool zeros) {
 std::string constantText(const FunctionProto& proto, std::size_t index, bool bareName) {
     if (index >= proto.constants.size()) return "<no such constant>";
     const Value& value = proto.constants[index];
-    if (bareName && value.isString()) return value.asString();
+    if (bareName && value.isString()) return std::string(value.asString());
     return toRepr(value);
 }
 

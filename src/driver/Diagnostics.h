@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 
 namespace ferrow {
 

@@ -90,6 +90,7 @@ struct GetExpr : Expr {
     GetExpr() : Expr(ExprKind::Get) {}
     ExprPtr object;
     std::string name;
+    Value key;  // the name as a string value, made once
 };
 
 struct FunctionExpr : Expr {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 
 namespace ferrow {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/ParserImpl.h"
 
@@ -166,6 +166,7 @@ ExprPtr Parser::parsePostfix() {
             Token dot = take();
             auto node = makeNode<GetExpr>(dot);
             node->name = expect(TokenKind::Name, "a field name after '.'").text;
+            node->key = Value::string(node->name);
             exprReach = wrap(exprReach, depth_, dot);
             node->object = std::move(expr);
             expr = std::move(node);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/ParserImpl.h"
 #include "value/StackGuard.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/Errors.h"
-#include "interp/Operators.h"
+#include "value/Errors.h"
+#include "value/Operators.h"
 #include "natives/Registry.h"
 #include "value/StackGuard.h"
 
@@ -106,14 +106,19 @@ inline void checkStack(int32_t line, int32_t column) {
 }
 
 template <typename Node>
-Value makeFunction(const Node& node, const std::shared_ptr<Environment>& env) {
-    auto fn = std::make_shared<FunctionObj>();
-    fn->name = node.name;
-    fn->params = &node.params;
-    fn->body = &node.body;
-    fn->closure = env;
-    return Value::function(std::move(fn));
+Value makeFunction(const Node& node, const EnvPtr& env) {
+    Value result = Value::function(newContainer<FunctionObj>());
+    FunctionObj& fn = *result.asTreeFunction();
+    fn.name = node.name;
+    fn.params = &node.params;
+    fn.body = &node.body;
+    fn.closure = env;
+    return result;
 }
+
+// Calls with up to this many arguments evaluate them into an array on the
+// native stack; longer ones into a list.
+constexpr std::size_t kInlineArgs = 4;
 
 }  // namespace
 
@@ -122,13 +127,17 @@ inline void Interpreter::spendStep(int32_t line, int32_t column) {
     --stepBudget_;
 }
 
-Interpreter::Interpreter() : globals(std::make_shared<Environment>()) { registerNatives(*globals); }
+Interpreter::Interpreter() : globals(Environment::makeGlobals()) { registerNatives(*globals); }
 
 Interpreter::~Interpreter() {
     // Every top-level function holds the globals as its closure while the
-    // globals hold the function: dropping the bindings breaks that cycle so
-    // the usual program frees its memory. Cycles made in inner scopes stay.
-    if (globals) globals->values.clear();
+    // globals hold the function: dropping the bindings breaks the commonest
+    // cycle at once, and a collection frees whatever other cycles the
+    // program left behind.
+    if (globals) globals->clear();
+    globals.reset();
+    returnValue_ = Value();
+    Heap::current().collect();
 }
 
 void Interpreter::run(const Block& statements) {
@@ -161,30 +170,27 @@ Value Interpreter::runForValue(const Block& statements) {
     return result;
 }
 
-Value Interpreter::call(const Value& callee, std::vector<Value> args) {
-    return callValue(callee, std::move(args), 0, 0);
-}
+Value Interpreter::call(const Value& callee, Args args) { return callValue(callee, args, 0, 0); }
 
-Value Interpreter::callValue(const Value& callee, std::vector<Value> args, int32_t line,
-                             int32_t column) {
+Value Interpreter::callValue(const Value& callee, Args args, int32_t line, int32_t column) {
     checkStack(line, column);
     spendStep(line, column);
     if (callee.isNative()) {
-        const NativePtr native = callee.asNative();
+        // The callee value keeps the native alive.
+        const NativeObj& native = *callee.asNative();
         const auto count = static_cast<int64_t>(args.size());
-        if (count < native->minArity || (native->maxArity >= 0 && count > native->maxArity))
-            failNativeArity(*native, args.size(), line, column);
-        return native->fn(*this, args);
+        if (count < native.minArity || (native.maxArity >= 0 && count > native.maxArity))
+            failNativeArity(native, args.size(), line, column);
+        return native.fn(*this, args);
     }
-    if (callee.isTreeFunction()) return callFunction(callee.asTreeFunction(), args, line, column);
+    if (callee.isTreeFunction()) return callFunction(*callee.asTreeFunction(), args, line, column);
     failNotCallable(callee, line, column);
 }
 
-Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
-                                int32_t column) {
+Value Interpreter::callFunction(FunctionObj& function, Args args, int32_t line, int32_t column) {
     // Hold the function for the whole call: the body may rebind the name
     // that referred to it.
-    const FunctionPtr fn = function;
+    const FunctionPtr fn(&function);
     const std::vector<std::string>& params = *fn->params;
     if (args.size() != params.size()) failArity(*fn, args.size(), line, column);
     if (callDepth_ >= kMaxCallDepth) failAt(kTooDeep, line, column);
@@ -201,7 +207,7 @@ Value Interpreter::callFunction(const FunctionPtr& function, std::vector<Value>&
 // ---------------------------------------------------------------------------
 // Expressions
 
-Value Interpreter::evaluate(const Expr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evaluate(const Expr& expr, const EnvPtr& env) {
     checkStack(expr.line, expr.column);
     switch (expr.kind) {
     case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
@@ -222,21 +228,21 @@ Value Interpreter::evaluate(const Expr& expr, const std::shared_ptr<Environment>
     failAt("cannot evaluate expression", expr.line, expr.column);
 }
 
-Value Interpreter::evalListLit(const ListLitExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalListLit(const ListLitExpr& expr, const EnvPtr& env) {
     ListData elements;
     elements.reserve(expr.elements.size());
     for (const auto& element : expr.elements) elements.push_back(evaluate(*element, env));
     return Value::newList(std::move(elements));
 }
 
-Value Interpreter::evalGet(const GetExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalGet(const GetExpr& expr, const EnvPtr& env) {
     const Value object = evaluate(*expr.object, env);
-    return indexValue(object, Value::string(expr.name), siteOf(expr));
+    return indexValue(object, expr.key, siteOf(expr));
 }
 
-Value Interpreter::evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalMapLit(const MapLitExpr& expr, const EnvPtr& env) {
     Value result = Value::newMap();
-    MapData& map = *result.asMap();
+    MapObj& map = *result.asMap();
     for (const auto& [keyExpr, valueExpr] : expr.entries) {
         Value key = evaluate(*keyExpr, env);
         if (!key.isString() && !key.isNumber()) failMapKey(key, expr.line, expr.column);
@@ -246,13 +252,13 @@ Value Interpreter::evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Envi
     return result;
 }
 
-Value Interpreter::evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalUnary(const UnaryExpr& expr, const EnvPtr& env) {
     const Value operand = evaluate(*expr.operand, env);
     if (expr.op == "not") return Value::boolean(!isTruthy(operand));
     return negate(operand, siteOf(expr));
 }
 
-Value Interpreter::evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalBinary(const BinaryExpr& expr, const EnvPtr& env) {
     const std::optional<BinOp> op = binOpFromText(expr.op);
     if (!op) failUnknownOperator(expr.op, expr.line, expr.column);
     if (*op == BinOp::And || *op == BinOp::Or) {
@@ -273,15 +279,24 @@ Value Interpreter::evalBinary(const BinaryExpr& expr, const std::shared_ptr<Envi
     }
 }
 
-Value Interpreter::evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env) {
+Value Interpreter::evalCall(const CallExpr& expr, const EnvPtr& env) {
     const Value callee = evaluate(*expr.callee, env);
-    std::vector<Value> args;
-    args.reserve(expr.args.size());
-    for (const auto& arg : expr.args) args.push_back(evaluate(*arg, env));
-    return callValue(callee, std::move(args), expr.line, expr.column);
+    const std::size_t count = expr.args.size();
+    if (count > kInlineArgs) return evalCallWithMany(callee, expr, env);
+    Value args[kInlineArgs];
+    for (std::size_t i = 0; i < count; ++i) args[i] = evaluate(*expr.args[i], env);
+    return callValue(callee, Args(args, count), expr.line, expr.column);
 }
 
-Value Interpreter::evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env) {
+[[gnu::noinline]] Value Interpreter::evalCallWithMany(const Value& callee, const CallExpr& expr,
+                                                      const EnvPtr& env) {
+    ListData args;
+    args.reserve(expr.args.size());
+    for (const auto& arg : expr.args) args.push_back(evaluate(*arg, env));
+    return callValue(callee, Args(args.data(), args.size()), expr.line, expr.column);
+}
+
+Value Interpreter::evalIndex(const IndexExpr& expr, const EnvPtr& env) {
     const Value object = evaluate(*expr.object, env);
     const Value index = evaluate(*expr.index, env);
     return indexValue(object, index, siteOf(expr));
@@ -290,11 +305,11 @@ Value Interpreter::evalIndex(const IndexExpr& expr, const std::shared_ptr<Enviro
 // ---------------------------------------------------------------------------
 // Statements
 
-void Interpreter::execute(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
+void Interpreter::execute(const Stmt& stmt, const EnvPtr& env) {
     raiseFlow(exec(stmt, env));
 }
 
-void Interpreter::executeBlock(const Block& statements, const std::shared_ptr<Environment>& env) {
+void Interpreter::executeBlock(const Block& statements, const EnvPtr& env) {
     raiseFlow(execBlock(statements, env));
 }
 
@@ -308,7 +323,7 @@ void Interpreter::raiseFlow(Flow flow) {
 }
 
 Interpreter::Flow Interpreter::execBlock(const Block& statements,
-                                         const std::shared_ptr<Environment>& env) {
+                                         const EnvPtr& env) {
     for (const auto& stmt : statements) {
         const Flow flow = exec(*stmt, env);
         if (flow != Flow::Normal) return flow;
@@ -316,7 +331,7 @@ Interpreter::Flow Interpreter::execBlock(const Block& statements,
     return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::exec(const Stmt& stmt, const EnvPtr& env) {
     checkStack(stmt.line, stmt.column);
     switch (stmt.kind) {
     case StmtKind::Let: {
@@ -358,7 +373,7 @@ Interpreter::Flow Interpreter::exec(const Stmt& stmt, const std::shared_ptr<Envi
     return Flow::Normal;
 }
 
-void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env) {
+void Interpreter::execAssign(const AssignStmt& stmt, const EnvPtr& env) {
     // The value comes first, before anything of the target.
     Value value = evaluate(*stmt.value, env);
     std::optional<BinOp> op;
@@ -386,13 +401,13 @@ void Interpreter::execAssign(const AssignStmt& stmt, const std::shared_ptr<Envir
     } else {
         const auto& get = static_cast<const GetExpr&>(target);
         object = evaluate(*get.object, env);
-        key = Value::string(get.name);
+        key = get.key;
     }
     if (op) value = binaryOp(*op, indexValue(object, key, siteOf(target)), value, siteOf(stmt));
     setIndex(object, key, std::move(value), siteOf(stmt));
 }
 
-Interpreter::Flow Interpreter::execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env) {
+Interpreter::Flow Interpreter::execIf(const IfStmt& stmt, const EnvPtr& env) {
     for (const auto& branch : stmt.branches) {
         if (!branch.cond || isTruthy(evaluate(*branch.cond, env)))
             return execBlock(branch.body, Environment::child(env));
@@ -401,7 +416,7 @@ Interpreter::Flow Interpreter::execIf(const IfStmt& stmt, const std::shared_ptr<
 }
 
 Interpreter::Flow Interpreter::execWhile(const WhileStmt& stmt,
-                                         const std::shared_ptr<Environment>& env) {
+                                         const EnvPtr& env) {
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     while (isTruthy(evaluate(*stmt.cond, env))) {
         spendStep(stmt.line, stmt.column);
@@ -413,7 +428,7 @@ Interpreter::Flow Interpreter::execWhile(const WhileStmt& stmt,
 }
 
 Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
-                                              const std::shared_ptr<Environment>& env) {
+                                              const EnvPtr& env) {
     const Value start = evaluate(*stmt.start, env);
     const Value limit = evaluate(*stmt.limit, env);
     if (!start.isNumber() || !limit.isNumber())
@@ -444,8 +459,8 @@ Interpreter::Flow Interpreter::execNumericFor(const NumericForStmt& stmt,
 }
 
 Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
-                                         const std::shared_ptr<Environment>& env) {
-    const std::vector<Value> items = iterationItems(evaluate(*stmt.iterable, env), siteOf(stmt));
+                                         const EnvPtr& env) {
+    const ListData items = iterationItems(evaluate(*stmt.iterable, env), siteOf(stmt));
     CounterGuard loops(loopDepth_, loopDepth_ + 1);
     for (const Value& item : items) {
         spendStep(stmt.line, stmt.column);
@@ -459,7 +474,7 @@ Interpreter::Flow Interpreter::execForIn(const ForInStmt& stmt,
 }
 
 Interpreter::Flow Interpreter::execTry(const TryStmt& stmt,
-                                       const std::shared_ptr<Environment>& env) {
+                                       const EnvPtr& env) {
     Value caught;
     try {
         // break, continue and return pass through a try unchanged.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "front/Ast.h"
-#include "interp/Environment.h"
+#include "value/Environment.h"
 #include "value/Function.h"
 
 namespace ferrow {
@@ -22,10 +22,10 @@ public:
     // expression statement, else nil.
     Value runForValue(const Block& statements);
 
-    Value callValue(const Value& callee, std::vector<Value> args, int32_t line, int32_t column);
-    Value call(const Value& callee, std::vector<Value> args) override;
+    Value callValue(const Value& callee, Args args, int32_t line, int32_t column);
+    Value call(const Value& callee, Args args) override;
 
-    std::shared_ptr<Environment> globals;
+    EnvPtr globals;
 
     // Test-only, for the fuzz targets: bounds a run by the number of loop
     // iterations and calls it may start, so that an endless program ends.
@@ -35,9 +35,9 @@ public:
     void setStepBudget(uint64_t steps) { stepBudget_ = steps; }
 
     // Private evaluation machinery is declared by the implementation.
-    Value evaluate(const Expr& expr, const std::shared_ptr<Environment>& env);
-    void execute(const Stmt& stmt, const std::shared_ptr<Environment>& env);
-    void executeBlock(const Block& statements, const std::shared_ptr<Environment>& env);
+    Value evaluate(const Expr& expr, const EnvPtr& env);
+    void execute(const Stmt& stmt, const EnvPtr& env);
+    void executeBlock(const Block& statements, const EnvPtr& env);
 
 private:
     // How a statement ended. Internally break, continue and return travel as
@@ -46,27 +46,27 @@ private:
     // turn a pending one into its signal.
     enum class Flow : uint8_t { Normal, Break, Continue, Return };
 
-    Flow exec(const Stmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execBlock(const Block& statements, const std::shared_ptr<Environment>& env);
+    Flow exec(const Stmt& stmt, const EnvPtr& env);
+    Flow execBlock(const Block& statements, const EnvPtr& env);
     void raiseFlow(Flow flow);
 
     // One function per node kind keeps the recursive frames of evaluate and
     // exec small, so deep programs fit in the native stack.
-    Value evalListLit(const ListLitExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalMapLit(const MapLitExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalUnary(const UnaryExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalBinary(const BinaryExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalCall(const CallExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalIndex(const IndexExpr& expr, const std::shared_ptr<Environment>& env);
-    Value evalGet(const GetExpr& expr, const std::shared_ptr<Environment>& env);
-    Value callFunction(const FunctionPtr& function, std::vector<Value>& args, int32_t line,
-                       int32_t column);
-    void execAssign(const AssignStmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execIf(const IfStmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execWhile(const WhileStmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execNumericFor(const NumericForStmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execForIn(const ForInStmt& stmt, const std::shared_ptr<Environment>& env);
-    Flow execTry(const TryStmt& stmt, const std::shared_ptr<Environment>& env);
+    Value evalListLit(const ListLitExpr& expr, const EnvPtr& env);
+    Value evalMapLit(const MapLitExpr& expr, const EnvPtr& env);
+    Value evalUnary(const UnaryExpr& expr, const EnvPtr& env);
+    Value evalBinary(const BinaryExpr& expr, const EnvPtr& env);
+    Value evalCall(const CallExpr& expr, const EnvPtr& env);
+    Value evalIndex(const IndexExpr& expr, const EnvPtr& env);
+    Value evalGet(const GetExpr& expr, const EnvPtr& env);
+    Value evalCallWithMany(const Value& callee, const CallExpr& expr, const EnvPtr& env);
+    Value callFunction(FunctionObj& function, Args args, int32_t line, int32_t column);
+    void execAssign(const AssignStmt& stmt, const EnvPtr& env);
+    Flow execIf(const IfStmt& stmt, const EnvPtr& env);
+    Flow execWhile(const WhileStmt& stmt, const EnvPtr& env);
+    Flow execNumericFor(const NumericForStmt& stmt, const EnvPtr& env);
+    Flow execForIn(const ForInStmt& stmt, const EnvPtr& env);
+    Flow execTry(const TryStmt& stmt, const EnvPtr& env);
 
     void spendStep(int32_t line, int32_t column);
 

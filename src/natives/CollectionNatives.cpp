@@ -71,7 +71,7 @@ Value floatRange(double start, double end, double step) {
     return Value::newList(std::move(elements));
 }
 
-int64_t sliceBound(const std::vector<Value>& args, size_t index, int64_t length, int64_t absent,
+int64_t sliceBound(const Args args, size_t index, int64_t length, int64_t absent,
                    const char* which) {
     if (index >= args.size() || args[index].isNil()) return absent;
     const Value& bound = args[index];
@@ -101,7 +101,7 @@ template <typename Less>
 class MergeSorter {
 public:
     MergeSorter(ListData& elements, Less less)
-        : elements_(elements), less_(std::move(less)), buffer_(elements.size() / 2) {}
+        : elements_(elements), less_(std::move(less)), buffer_(elements.size() / 2, Value()) {}
 
     void sort() { sortRange(0, elements_.size()); }
 
@@ -143,14 +143,14 @@ void mergeSort(ListData& elements, Less less) {
 
 }  // namespace
 
-Value nativePush(Caller&, std::vector<Value>& args) {
+Value nativePush(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("push: first argument must be a list, got " + typeOf(args[0]));
     const ListPtr& list = args[0].asList();
     for (size_t i = 1; i < args.size(); ++i) list->push_back(args[i]);
     return args[0];
 }
 
-Value nativePop(Caller&, std::vector<Value>& args) {
+Value nativePop(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("pop: expected a list, got " + typeOf(args[0]));
     const ListPtr& list = args[0].asList();
     if (list->empty()) nativeFail("pop: list is empty");
@@ -159,7 +159,7 @@ Value nativePop(Caller&, std::vector<Value>& args) {
     return last;
 }
 
-Value nativeRange(Caller&, std::vector<Value>& args) {
+Value nativeRange(Caller&, Args args) {
     bool allIntegers = true;
     for (const Value& arg : args) {
         expectNumber(arg, "range");
@@ -177,35 +177,35 @@ Value nativeRange(Caller&, std::vector<Value>& args) {
     return floatRange(start, end, step);
 }
 
-Value nativeKeys(Caller&, std::vector<Value>& args) {
+Value nativeKeys(Caller&, Args args) {
     if (!args[0].isMap()) nativeFail("keys: expected a map, got " + typeOf(args[0]));
     const MapData& map = *args[0].asMap();
     ListData keys;
     keys.reserve(map.size());
-    for (const auto& entry : map.entries) keys.push_back(entry.first);
+    map.forEach([&keys](const Value& key, const Value&) { keys.push_back(key); });
     return Value::newList(std::move(keys));
 }
 
-Value nativeValues(Caller&, std::vector<Value>& args) {
+Value nativeValues(Caller&, Args args) {
     if (!args[0].isMap()) nativeFail("values: expected a map, got " + typeOf(args[0]));
     const MapData& map = *args[0].asMap();
     ListData values;
     values.reserve(map.size());
-    for (const auto& entry : map.entries) values.push_back(entry.second);
+    map.forEach([&values](const Value&, const Value& value) { values.push_back(value); });
     return Value::newList(std::move(values));
 }
 
-Value nativeItems(Caller&, std::vector<Value>& args) {
+Value nativeItems(Caller&, Args args) {
     if (!args[0].isMap()) nativeFail("items: expected a map");
     const MapData& map = *args[0].asMap();
     ListData items;
     items.reserve(map.size());
-    for (const auto& entry : map.entries) items.push_back(pair(entry.first, entry.second));
+    map.forEach([&items](const Value& key, const Value& value) { items.push_back(pair(key, value)); });
     return Value::newList(std::move(items));
 }
 
 // Also registered as `contains`; both report errors as "has".
-Value nativeHas(Caller&, std::vector<Value>& args) {
+Value nativeHas(Caller&, Args args) {
     const Value& container = args[0];
     const Value& item = args[1];
     if (container.isMap()) return Value::boolean(container.asMap()->find(item) != nullptr);
@@ -222,7 +222,7 @@ Value nativeHas(Caller&, std::vector<Value>& args) {
     nativeFail("has: cannot search in " + typeOf(container));
 }
 
-Value nativeSlice(Caller&, std::vector<Value>& args) {
+Value nativeSlice(Caller&, Args args) {
     const Value& x = args[0];
     if (!x.isList() && !x.isString()) {
         nativeFail("slice: expected a list or string, got " + typeOf(x));
@@ -241,7 +241,7 @@ Value nativeSlice(Caller&, std::vector<Value>& args) {
 
 // map and filter visit the elements present when the call began. A callback
 // may shrink the list; the loop then stops at its current end.
-Value nativeMap(Caller& caller, std::vector<Value>& args) {
+Value nativeMap(Caller& caller, Args args) {
     if (!args[1].isList()) nativeFail("map: second argument must be a list, got " + typeOf(args[1]));
     Value function = args[0];
     ListPtr list = args[1].asList();
@@ -250,12 +250,12 @@ Value nativeMap(Caller& caller, std::vector<Value>& args) {
     results.reserve(initialLength);
     for (size_t i = 0; i < initialLength && i < list->size(); ++i) {
         Value element = (*list)[i];
-        results.push_back(caller.call(function, {std::move(element)}));
+        results.push_back(caller.call(function, Args(&element, 1)));
     }
     return Value::newList(std::move(results));
 }
 
-Value nativeFilter(Caller& caller, std::vector<Value>& args) {
+Value nativeFilter(Caller& caller, Args args) {
     if (!args[1].isList()) {
         nativeFail("filter: second argument must be a list, got " + typeOf(args[1]));
     }
@@ -265,14 +265,15 @@ Value nativeFilter(Caller& caller, std::vector<Value>& args) {
     ListData kept;
     for (size_t i = 0; i < initialLength && i < list->size(); ++i) {
         Value element = (*list)[i];
-        if (isTruthy(caller.call(function, {element}))) kept.push_back(std::move(element));
+        Value argument = element;
+        if (isTruthy(caller.call(function, Args(&argument, 1)))) kept.push_back(std::move(element));
     }
     return Value::newList(std::move(kept));
 }
 
 // The length is read again before every step, so elements the callback
 // appends are folded too.
-Value nativeReduce(Caller& caller, std::vector<Value>& args) {
+Value nativeReduce(Caller& caller, Args args) {
     if (!args[1].isList()) {
         nativeFail("reduce: second argument must be a list, got " + typeOf(args[1]));
     }
@@ -289,20 +290,22 @@ Value nativeReduce(Caller& caller, std::vector<Value>& args) {
     }
     for (; i < list->size(); ++i) {
         Value element = (*list)[i];
-        accumulator = caller.call(function, {std::move(accumulator), std::move(element)});
+        Value arguments[2] = {std::move(accumulator), std::move(element)};
+        accumulator = caller.call(function, Args(arguments, 2));
     }
     return accumulator;
 }
 
 // Sorts a copy: the argument is unchanged even when a comparison fails midway.
-Value nativeSort(Caller& caller, std::vector<Value>& args) {
+Value nativeSort(Caller& caller, Args args) {
     if (!args[0].isList()) nativeFail("sort: expected a list, got " + typeOf(args[0]));
     ListData elements = *args[0].asList();
     if (elements.size() < 2) return Value::newList(std::move(elements));
     if (args.size() == 2) {
         Value less = args[1];
         mergeSort(elements, [&caller, &less](const Value& a, const Value& b) {
-            return isTruthy(caller.call(less, {a, b}));
+            Value arguments[2] = {a, b};
+            return isTruthy(caller.call(less, Args(arguments, 2)));
         });
     } else {
         mergeSort(elements, defaultLess);
@@ -310,14 +313,14 @@ Value nativeSort(Caller& caller, std::vector<Value>& args) {
     return Value::newList(std::move(elements));
 }
 
-Value nativeReverse(Caller&, std::vector<Value>& args) {
+Value nativeReverse(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isString()) return Value::string(std::string(x.asString().rbegin(), x.asString().rend()));
     if (x.isList()) return Value::newList(ListData(x.asList()->rbegin(), x.asList()->rend()));
     nativeFail("reverse: expected a list or string, got " + typeOf(x));
 }
 
-Value nativeFind(Caller&, std::vector<Value>& args) {
+Value nativeFind(Caller&, Args args) {
     const Value& x = args[0];
     const Value& item = args[1];
     if (x.isList()) {
@@ -335,7 +338,7 @@ Value nativeFind(Caller&, std::vector<Value>& args) {
     nativeFail("find: expected a list or string, got " + typeOf(x));
 }
 
-Value nativeSum(Caller&, std::vector<Value>& args) {
+Value nativeSum(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("sum: expected a list, got " + typeOf(args[0]));
     // Integers wrap in two's complement, hence the unsigned total.
     uint64_t integerTotal = 0;
@@ -356,7 +359,7 @@ Value nativeSum(Caller&, std::vector<Value>& args) {
     return Value::number(static_cast<double>(integerSum) + floatTotal);
 }
 
-Value nativeCount(Caller&, std::vector<Value>& args) {
+Value nativeCount(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("count: expected a list, got " + typeOf(args[0]));
     int64_t count = 0;
     for (const Value& element : *args[0].asList()) {
@@ -365,7 +368,7 @@ Value nativeCount(Caller&, std::vector<Value>& args) {
     return Value::integer(count);
 }
 
-Value nativeZip(Caller&, std::vector<Value>& args) {
+Value nativeZip(Caller&, Args args) {
     if (!args[0].isList() || !args[1].isList()) nativeFail("zip: expected two lists");
     const ListData& a = *args[0].asList();
     const ListData& b = *args[1].asList();
@@ -376,7 +379,7 @@ Value nativeZip(Caller&, std::vector<Value>& args) {
     return Value::newList(std::move(pairs));
 }
 
-Value nativeEnumerate(Caller&, std::vector<Value>& args) {
+Value nativeEnumerate(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("enumerate: expected a list");
     const ListData& list = *args[0].asList();
     ListData pairs;
@@ -387,7 +390,7 @@ Value nativeEnumerate(Caller&, std::vector<Value>& args) {
     return Value::newList(std::move(pairs));
 }
 
-Value nativeInsert(Caller&, std::vector<Value>& args) {
+Value nativeInsert(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("insert: expected a list");
     const ListPtr& list = args[0].asList();
     int64_t length = static_cast<int64_t>(list->size());
@@ -398,7 +401,7 @@ Value nativeInsert(Caller&, std::vector<Value>& args) {
     return args[0];
 }
 
-Value nativeRemoveAt(Caller&, std::vector<Value>& args) {
+Value nativeRemoveAt(Caller&, Args args) {
     if (!args[0].isList()) nativeFail("remove_at: expected a list");
     const ListPtr& list = args[0].asList();
     int64_t length = static_cast<int64_t>(list->size());
@@ -410,7 +413,7 @@ Value nativeRemoveAt(Caller&, std::vector<Value>& args) {
     return removed;
 }
 
-Value nativeGet(Caller&, std::vector<Value>& args) {
+Value nativeGet(Caller&, Args args) {
     const Value& container = args[0];
     Value fallback = args.size() == 3 ? args[2] : Value::nil();
     if (container.isMap()) {
@@ -429,7 +432,7 @@ Value nativeGet(Caller&, std::vector<Value>& args) {
     nativeFail("get: expected a map or list");
 }
 
-Value nativeDelete(Caller&, std::vector<Value>& args) {
+Value nativeDelete(Caller&, Args args) {
     if (!args[0].isMap()) nativeFail("delete: expected a map");
     return Value::boolean(args[0].asMap()->remove(args[1]));
 }

@@ -68,7 +68,7 @@ Value numFromString(const std::string& s) {
 
 }  // namespace
 
-Value nativePrint(Caller&, std::vector<Value>& args) {
+Value nativePrint(Caller&, Args args) {
     std::string line;
     for (size_t i = 0; i < args.size(); ++i) {
         if (i > 0) line += ' ';
@@ -79,7 +79,7 @@ Value nativePrint(Caller&, std::vector<Value>& args) {
     return Value::nil();
 }
 
-Value nativeInput(Caller&, std::vector<Value>& args) {
+Value nativeInput(Caller&, Args args) {
     if (!args.empty()) std::cout << toString(args[0]);
     std::cout.flush();
     std::string line;
@@ -89,45 +89,46 @@ Value nativeInput(Caller&, std::vector<Value>& args) {
     return Value::string(std::move(line));
 }
 
-Value nativeType(Caller&, std::vector<Value>& args) {
+Value nativeType(Caller&, Args args) {
     return Value::string(typeName(args[0]));
 }
 
-Value nativeStr(Caller&, std::vector<Value>& args) {
+Value nativeStr(Caller&, Args args) {
     return Value::string(toString(args[0]));
 }
 
-Value nativeRepr(Caller&, std::vector<Value>& args) {
+Value nativeRepr(Caller&, Args args) {
     return Value::string(toRepr(args[0]));
 }
 
-Value nativeNum(Caller&, std::vector<Value>& args) {
+Value nativeNum(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isBool()) return Value::integer(x.asBool() ? 1 : 0);
     if (x.isNumber()) return x;
-    if (x.isString()) return numFromString(x.asString());
+    if (x.isString()) return numFromString(std::string(x.asString()));
     nativeFail(std::string("num: cannot convert ") + typeName(x) + " to a number");
 }
 
-Value nativeInt(Caller&, std::vector<Value>& args) {
+Value nativeInt(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isBool()) return Value::integer(x.asBool() ? 1 : 0);
     if (x.isInteger()) return x;
     if (x.isFloat()) return Value::integer(truncateToInt64(x.asFloat()));
     if (x.isString()) {
         // Trailing bytes are ignored: "3.9" is 3, "12abc" is 12.
-        const IntegerParse parsed = parseInteger(x.asString());
-        if (!parsed.ok) nativeFail("int: cannot convert \"" + x.asString() + "\" to an integer");
+        const std::string text(x.asString());
+        const IntegerParse parsed = parseInteger(text);
+        if (!parsed.ok) nativeFail("int: cannot convert \"" + text + "\" to an integer");
         return Value::integer(parsed.value);
     }
     nativeFail(std::string("int: cannot convert ") + typeName(x) + " to an integer");
 }
 
-Value nativeBool(Caller&, std::vector<Value>& args) {
+Value nativeBool(Caller&, Args args) {
     return Value::boolean(isTruthy(args[0]));
 }
 
-Value nativeLen(Caller&, std::vector<Value>& args) {
+Value nativeLen(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isString()) return Value::integer(static_cast<int64_t>(x.asString().size()));
     if (x.isList()) return Value::integer(static_cast<int64_t>(x.asList()->size()));
@@ -135,55 +136,55 @@ Value nativeLen(Caller&, std::vector<Value>& args) {
     nativeFail(std::string("len: ") + typeName(x) + " has no length");
 }
 
-Value nativeIsNumber(Caller&, std::vector<Value>& args) {
+Value nativeIsNumber(Caller&, Args args) {
     return Value::boolean(args[0].isNumber());
 }
 
-Value nativeIsString(Caller&, std::vector<Value>& args) {
+Value nativeIsString(Caller&, Args args) {
     return Value::boolean(args[0].isString());
 }
 
-Value nativeIsList(Caller&, std::vector<Value>& args) {
+Value nativeIsList(Caller&, Args args) {
     return Value::boolean(args[0].isList());
 }
 
-Value nativeIsMap(Caller&, std::vector<Value>& args) {
+Value nativeIsMap(Caller&, Args args) {
     return Value::boolean(args[0].isMap());
 }
 
-Value nativeIsNil(Caller&, std::vector<Value>& args) {
+Value nativeIsNil(Caller&, Args args) {
     return Value::boolean(args[0].isNil());
 }
 
-Value nativeIsBool(Caller&, std::vector<Value>& args) {
+Value nativeIsBool(Caller&, Args args) {
     return Value::boolean(args[0].isBool());
 }
 
-Value nativeIsFunction(Caller&, std::vector<Value>& args) {
+Value nativeIsFunction(Caller&, Args args) {
     return Value::boolean(args[0].isFunction());
 }
 
 // Shallow: lists, maps and functions inside are shared with the source.
-Value nativeCopy(Caller&, std::vector<Value>& args) {
+Value nativeCopy(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isList()) return Value::newList(*x.asList());
     // The source's keys are already distinct, so its entries copy as they are.
-    if (x.isMap()) return Value::map(std::make_shared<MapData>(*x.asMap()));
+    if (x.isMap()) return Value::map(newContainer<MapObj>(*x.asMap()));
     return x;
 }
 
-Value nativeAssert(Caller&, std::vector<Value>& args) {
+Value nativeAssert(Caller&, Args args) {
     if (isTruthy(args[0])) return args[0];
     if (args.size() > 1) nativeFail(toString(args[1]));
     nativeFail("assertion failed");
 }
 
-Value nativeError(Caller&, std::vector<Value>& args) {
+Value nativeError(Caller&, Args args) {
     if (args.empty()) throw ThrownValue{Value::string("error")};
     throw ThrownValue{args[0]};
 }
 
-Value nativeClock(Caller&, std::vector<Value>&) {
+Value nativeClock(Caller&, Args) {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
     return Value::number(static_cast<double>(nanos) / 1e9);

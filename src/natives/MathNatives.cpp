@@ -39,12 +39,12 @@ Value floatFunction(const Value& x, const char* name, Function function) {
 }
 
 // min and max: the first of the best candidates wins, with its own kind.
-Value extremum(std::vector<Value>& args, const char* name, bool wantMax) {
-    ListData candidates;
+Value extremum(Args args, const char* name, bool wantMax) {
+    // Read in place: nothing here can change the list.
+    std::span<const Value> candidates(args.data(), args.size());
     if (args.size() == 1 && args[0].isList()) {
-        candidates = *args[0].asList();
-    } else {
-        candidates = args;
+        const ListObj& list = *args[0].asList();
+        candidates = std::span<const Value>(list.data(), list.size());
     }
     if (candidates.empty()) nativeFail(std::string(name) + ": no arguments");
     size_t best = 0;
@@ -61,7 +61,7 @@ Value extremum(std::vector<Value>& args, const char* name, bool wantMax) {
 
 }  // namespace
 
-Value nativeAbs(Caller&, std::vector<Value>& args) {
+Value nativeAbs(Caller&, Args args) {
     if (args[0].isInteger()) {
         int64_t i = args[0].asInteger();
         // The smallest integer has no positive counterpart and stays as it is.
@@ -71,12 +71,12 @@ Value nativeAbs(Caller&, std::vector<Value>& args) {
     return Value::number(std::fabs(expectNumber(args[0], "abs")));
 }
 
-Value nativeFloor(Caller&, std::vector<Value>& args) {
+Value nativeFloor(Caller&, Args args) {
     if (args[0].isInteger()) return args[0];
     return Value::integer(truncateToInt64(std::floor(expectNumber(args[0], "floor"))));
 }
 
-Value nativeCeil(Caller&, std::vector<Value>& args) {
+Value nativeCeil(Caller&, Args args) {
     if (args[0].isInteger()) return args[0];
     return Value::integer(truncateToInt64(std::ceil(expectNumber(args[0], "ceil"))));
 }
@@ -84,7 +84,7 @@ Value nativeCeil(Caller&, std::vector<Value>& args) {
 // With one argument halves round away from zero to an integer (0 when the
 // argument is not finite or the result does not fit); with two the result is
 // a float rounded to that many decimal digits.
-Value nativeRound(Caller&, std::vector<Value>& args) {
+Value nativeRound(Caller&, Args args) {
     if (args.size() == 1) {
         if (args[0].isInteger()) return args[0];
         double rounded = std::round(expectNumber(args[0], "round"));
@@ -97,49 +97,49 @@ Value nativeRound(Caller&, std::vector<Value>& args) {
     return Value::number(std::round(x * factor) / factor);
 }
 
-Value nativeSqrt(Caller&, std::vector<Value>& args) {
+Value nativeSqrt(Caller&, Args args) {
     return floatFunction(args[0], "sqrt", [](double x) { return std::sqrt(x); });
 }
 
-Value nativePow(Caller&, std::vector<Value>& args) {
+Value nativePow(Caller&, Args args) {
     double base = expectNumber(args[0], "pow");
     double exponent = expectNumber(args[1], "pow");
     return Value::number(std::pow(base, exponent));
 }
 
-Value nativeSin(Caller&, std::vector<Value>& args) {
+Value nativeSin(Caller&, Args args) {
     return floatFunction(args[0], "sin", [](double x) { return std::sin(x); });
 }
 
-Value nativeCos(Caller&, std::vector<Value>& args) {
+Value nativeCos(Caller&, Args args) {
     return floatFunction(args[0], "cos", [](double x) { return std::cos(x); });
 }
 
-Value nativeTan(Caller&, std::vector<Value>& args) {
+Value nativeTan(Caller&, Args args) {
     return floatFunction(args[0], "tan", [](double x) { return std::tan(x); });
 }
 
-Value nativeExp(Caller&, std::vector<Value>& args) {
+Value nativeExp(Caller&, Args args) {
     return floatFunction(args[0], "exp", [](double x) { return std::exp(x); });
 }
 
-Value nativeLog(Caller&, std::vector<Value>& args) {
+Value nativeLog(Caller&, Args args) {
     double x = expectNumber(args[0], "log");
     if (args.size() == 1) return Value::number(std::log(x));
     double base = expectNumber(args[1], "log");
     return Value::number(std::log(x) / std::log(base));
 }
 
-Value nativeSign(Caller&, std::vector<Value>& args) {
+Value nativeSign(Caller&, Args args) {
     double x = expectNumber(args[0], "sign");
     return Value::integer(x > 0 ? 1 : (x < 0 ? -1 : 0));
 }
 
-Value nativeMin(Caller&, std::vector<Value>& args) { return extremum(args, "min", false); }
+Value nativeMin(Caller&, Args args) { return extremum(args, "min", false); }
 
-Value nativeMax(Caller&, std::vector<Value>& args) { return extremum(args, "max", true); }
+Value nativeMax(Caller&, Args args) { return extremum(args, "max", true); }
 
-Value nativeClamp(Caller&, std::vector<Value>& args) {
+Value nativeClamp(Caller&, Args args) {
     double x = expectNumber(args[0], "clamp");
     double low = expectNumber(args[1], "clamp");
     double high = expectNumber(args[2], "clamp");
@@ -154,13 +154,13 @@ Value nativeClamp(Caller&, std::vector<Value>& args) {
     return Value::number(low > x ? low : (high < x ? high : x));
 }
 
-Value nativeFloat(Caller&, std::vector<Value>& args) {
+Value nativeFloat(Caller&, Args args) {
     const Value& x = args[0];
     if (x.isBool()) return Value::number(x.asBool() ? 1.0 : 0.0);
     if (x.isInteger()) return Value::number(static_cast<double>(x.asInteger()));
     if (x.isFloat()) return x;
     if (x.isString()) {
-        const std::string& s = x.asString();
+        const std::string s(x.asString());
         try {
             return Value::number(std::stod(s));
         } catch (const std::logic_error&) {
@@ -173,13 +173,13 @@ Value nativeFloat(Caller&, std::vector<Value>& args) {
 
 // The top 53 bits of one draw fill a double's mantissa exactly, so the result
 // lies in [0, 1); scaling all 64 bits could round up to 1.0.
-Value nativeRandom(Caller&, std::vector<Value>&) {
+Value nativeRandom(Caller&, Args) {
     return Value::number(static_cast<double>(randomEngine()() >> 11) * 0x1.0p-53);
 }
 
 // An unbiased draw below the width by multiply-and-reject: products whose low
 // half falls below (2^64 - width) mod width would favour some results.
-Value nativeRandint(Caller&, std::vector<Value>& args) {
+Value nativeRandint(Caller&, Args args) {
     int64_t low = expectInteger(args[0], "randint");
     int64_t high = expectInteger(args[1], "randint");
     if (low > high) nativeFail("randint: low must be <= high");

@@ -1,6 +1,6 @@
 #include "natives/Registry.h"
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "natives/NativeFunctions.h"
 
 namespace ferrow {
@@ -110,12 +110,13 @@ void registerNatives(Environment& globals) {
 
 void defineNative(Environment& globals, const std::string& name, NativeFn fn, int32_t minArity,
                   int32_t maxArity) {
-    auto native = std::make_shared<NativeObj>();
-    native->name = name;
-    native->fn = fn;
-    native->minArity = minArity;
-    native->maxArity = maxArity;
-    globals.define(name, Value::native(std::move(native)));
+    Value value = Value::native(new NativeObj());
+    NativeObj& native = *value.asNative();
+    native.name = name;
+    native.fn = fn;
+    native.minArity = minArity;
+    native.maxArity = maxArity;
+    globals.define(name, std::move(value));
 }
 
 void nativeFail(const std::string& message) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "interp/Environment.h"
+#include "value/Environment.h"
 #include "value/Function.h"
 
 namespace ferrow {

@@ -39,7 +39,7 @@ void checkStringListSize(const char* nativeName, UInt128 count, UInt128 bytes) {
     checkResultSize(nativeName, count * sizeof(Value) + bytes, 1);
 }
 
-Value splitWords(const std::string& s) {
+Value splitWords(std::string_view s) {
     size_t count = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         if (!isSpace(s[i]) && (i == 0 || isSpace(s[i - 1]))) ++count;
@@ -57,7 +57,7 @@ Value splitWords(const std::string& s) {
     return Value::newList(std::move(words));
 }
 
-Value splitAt(const std::string& s, const std::string& separator) {
+Value splitAt(std::string_view s, std::string_view separator) {
     size_t count = 1;
     for (size_t at = s.find(separator); at != std::string::npos;
          at = s.find(separator, at + separator.size())) {
@@ -95,25 +95,25 @@ std::string formatInBase(int64_t v, unsigned base, const char* prefix) {
 
 }  // namespace
 
-Value nativeUpper(Caller&, std::vector<Value>& args) {
+Value nativeUpper(Caller&, Args args) {
     std::string text = toString(args[0]);
     for (char& c : text) c = toUpperAscii(c);
     return Value::string(std::move(text));
 }
 
-Value nativeLower(Caller&, std::vector<Value>& args) {
+Value nativeLower(Caller&, Args args) {
     std::string text = toString(args[0]);
     for (char& c : text) c = toLowerAscii(c);
     return Value::string(std::move(text));
 }
 
-Value nativeCapitalize(Caller&, std::vector<Value>& args) {
+Value nativeCapitalize(Caller&, Args args) {
     std::string text = toString(args[0]);
     if (!text.empty()) text[0] = toUpperAscii(text[0]);
     return Value::string(std::move(text));
 }
 
-Value nativeTrim(Caller&, std::vector<Value>& args) {
+Value nativeTrim(Caller&, Args args) {
     std::string text = toString(args[0]);
     size_t first = 0;
     while (first < text.size() && isTrimmed(text[first])) ++first;
@@ -122,14 +122,14 @@ Value nativeTrim(Caller&, std::vector<Value>& args) {
     return Value::string(text.substr(first, last - first));
 }
 
-Value nativeStartsWith(Caller&, std::vector<Value>& args) {
+Value nativeStartsWith(Caller&, Args args) {
     std::string text = toString(args[0]);
     std::string prefix = toString(args[1]);
     if (prefix.size() > text.size()) return Value::boolean(false);
     return Value::boolean(text.compare(0, prefix.size(), prefix) == 0);
 }
 
-Value nativeEndsWith(Caller&, std::vector<Value>& args) {
+Value nativeEndsWith(Caller&, Args args) {
     std::string text = toString(args[0]);
     std::string suffix = toString(args[1]);
     if (suffix.size() > text.size()) return Value::boolean(false);
@@ -137,16 +137,16 @@ Value nativeEndsWith(Caller&, std::vector<Value>& args) {
 }
 
 // A missing, non-string or empty separator splits on runs of white space.
-Value nativeSplit(Caller&, std::vector<Value>& args) {
+Value nativeSplit(Caller&, Args args) {
     if (!args[0].isString()) nativeFail("split: expected a string, got " + std::string(typeName(args[0])));
-    const std::string& s = args[0].asString();
+    const std::string_view s = args[0].asString();
     if (args.size() < 2 || !args[1].isString() || args[1].asString().empty()) return splitWords(s);
     return splitAt(s, args[1].asString());
 }
 
 // The result's size is known before it is built, so an oversized join fails
 // without allocating it.
-Value nativeJoin(Caller&, std::vector<Value>& args) {
+Value nativeJoin(Caller&, Args args) {
     if (!args[0].isList()) {
         nativeFail("join: first argument must be a list, got " + std::string(typeName(args[0])));
     }
@@ -171,7 +171,7 @@ Value nativeJoin(Caller&, std::vector<Value>& args) {
 }
 
 // Global and left to right; the inserted text is never searched again.
-Value nativeReplace(Caller&, std::vector<Value>& args) {
+Value nativeReplace(Caller&, Args args) {
     std::string text = toString(args[0]);
     std::string old = toString(args[1]);
     std::string replacement = toString(args[2]);
@@ -195,34 +195,34 @@ Value nativeReplace(Caller&, std::vector<Value>& args) {
     return Value::string(std::move(result));
 }
 
-Value nativeChars(Caller&, std::vector<Value>& args) {
+Value nativeChars(Caller&, Args args) {
     if (!args[0].isString()) nativeFail("chars: expected a string");
-    const std::string& s = args[0].asString();
+    const std::string_view s = args[0].asString();
     checkStringListSize("chars", s.size(), s.size());
     ListData characters;
     characters.reserve(s.size());
-    for (char c : s) characters.push_back(Value::string(std::string(1, c)));
+    for (size_t i = 0; i < s.size(); ++i) characters.push_back(Value::string(s.substr(i, 1)));
     return Value::newList(std::move(characters));
 }
 
-Value nativeChar(Caller&, std::vector<Value>& args) {
+Value nativeChar(Caller&, Args args) {
     int64_t code = expectInteger(args[0], "char");
     if (static_cast<uint64_t>(code) >= 256) nativeFail("char: code must be between 0 and 255");
     return Value::string(std::string(1, static_cast<char>(code)));
 }
 
-Value nativeOrd(Caller&, std::vector<Value>& args) {
+Value nativeOrd(Caller&, Args args) {
     if (!args[0].isString() || args[0].asString().empty()) nativeFail("ord: expected a non-empty string");
     return Value::integer(static_cast<unsigned char>(args[0].asString()[0]));
 }
 
 // The count is checked first, so a bad count fails whatever the first argument is.
-Value nativeRepeat(Caller&, std::vector<Value>& args) {
+Value nativeRepeat(Caller&, Args args) {
     int64_t count = expectInteger(args[1], "repeat");
     if (count < 0) count = 0;
     const Value& x = args[0];
     if (x.isString()) {
-        const std::string& s = x.asString();
+        const std::string_view s = x.asString();
         if (s.empty() || count == 0) return Value::string("");
         checkStringSize("repeat", static_cast<UInt128>(s.size()) * static_cast<uint64_t>(count));
         std::string result;
@@ -247,24 +247,24 @@ Value nativeRepeat(Caller&, std::vector<Value>& args) {
     nativeFail("repeat: expected a string or list");
 }
 
-Value nativeHex(Caller&, std::vector<Value>& args) {
+Value nativeHex(Caller&, Args args) {
     return Value::string(formatInBase(expectInteger(args[0], "hex"), 16, "0x"));
 }
 
-Value nativeBin(Caller&, std::vector<Value>& args) {
+Value nativeBin(Caller&, Args args) {
     return Value::string(formatInBase(expectInteger(args[0], "bin"), 2, "0b"));
 }
 
-Value nativeOct(Caller&, std::vector<Value>& args) {
+Value nativeOct(Caller&, Args args) {
     return Value::string(formatInBase(expectInteger(args[0], "oct"), 8, "0o"));
 }
 
 // strtoll's rules: leading white space, a sign, a "0x" prefix in base 16 or 0,
 // base 0 choosing from the prefix. White space may also follow the digits;
 // anything else there, an out-of-range value or a base strtoll rejects fails.
-Value nativeParseInt(Caller&, std::vector<Value>& args) {
+Value nativeParseInt(Caller&, Args args) {
     if (!args[0].isString()) nativeFail("parse_int: first argument must be a string");
-    const std::string& s = args[0].asString();
+    const std::string s(args[0].asString());
     int32_t base = 10;
     if (args.size() == 2) {
         expectNumber(args[1], "parse_int");

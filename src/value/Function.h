@@ -1,56 +1,70 @@
 #pragma once
-// The three kinds of function value and the interface natives use to call
-// back into the running engine.
+// The three kinds of function value, the upvalues of VM closures, and the
+// interface natives use to call back into the running engine.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "value/Environment.h"
 #include "value/Value.h"
 
 namespace ferrow {
 
-class Environment;
 struct Stmt;
 struct FunctionProto;
+
+// The arguments of a call, in place: on the VM's stack, or in the
+// tree-walker's argument array. A callee may move out of them.
+using Args = std::span<Value>;
 
 // Implemented by both engines: natives such as map and sort call script
 // functions through it.
 struct Caller {
     virtual ~Caller() = default;
-    virtual Value call(const Value& callee, std::vector<Value> args) = 0;
+    virtual Value call(const Value& callee, Args args) = 0;
 };
 
 // A function value of the tree-walker. params and body point into the syntax
 // tree that created it; whoever owns that tree keeps it alive.
-struct FunctionObj {
+struct FunctionObj final : GcObj {
+    FunctionObj() : GcObj(ObjType::Function) {}
+
     std::string name;
     const std::vector<std::string>* params = nullptr;
     const std::vector<std::unique_ptr<Stmt>>* body = nullptr;
-    std::shared_ptr<Environment> closure;
+    Ref<Environment> closure;
 };
 
-using NativeFn = Value (*)(Caller&, std::vector<Value>&);
+using NativeFn = Value (*)(Caller&, Args);
 
-struct NativeObj {
+struct NativeObj final : Obj {
+    NativeObj() : Obj(ObjType::Native) {}
+
     std::string name;
-    std::function<Value(Caller&, std::vector<Value>&)> fn;
+    NativeFn fn = nullptr;
     int32_t minArity = 0;
     int32_t maxArity = -1;  // -1: no upper bound
 };
 
 // A captured variable of the VM. While open, location points at a live stack
 // slot; once closed it points at `closed`.
-struct Upvalue {
+struct Upvalue final : GcObj {
+    Upvalue() : GcObj(ObjType::Upvalue) {}
+
     Value* location = nullptr;
     Value closed;
 };
 
-struct VMClosure {
+struct VMClosure final : GcObj {
+    VMClosure() : GcObj(ObjType::Closure) {}
+
     std::shared_ptr<FunctionProto> proto;
-    std::vector<std::shared_ptr<Upvalue>> upvalues;
+    // The prototype's name, which the closure keeps alive.
+    const std::string* name = nullptr;
+    std::vector<Ref<Upvalue>, HeapAllocator<Ref<Upvalue>>> upvalues;
 };
 
 }  // namespace ferrow

@@ -5,10 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
-// The closure's name lives in its prototype; only the plain data struct is
-// needed here, not the compiler.
-#include "compiler/FunctionProto.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "value/Function.h"
 #include "value/MemoryBudget.h"
 
@@ -25,23 +22,23 @@ void appendScalar(std::string& out, const Value& v) {
         case Value::Kind::Float: out += formatNumber(v.asFloat()); break;
         case Value::Kind::String: out += v.asString(); break;
         case Value::Kind::Function: {
-            const FunctionPtr& f = v.asTreeFunction();
+            const FunctionObj* f = v.asTreeFunction();
             out += "<function ";
             if (f) out += f->name;
             out += '>';
             break;
         }
         case Value::Kind::Native: {
-            const NativePtr& n = v.asNative();
+            const NativeObj* n = v.asNative();
             out += "<native function ";
             if (n) out += n->name;
             out += '>';
             break;
         }
         case Value::Kind::Closure: {
-            const ClosurePtr& c = v.asClosure();
+            const VMClosure* c = v.asClosure();
             out += "<function ";
-            if (c && c->proto) out += c->proto->name;
+            if (c && c->name) out += *c->name;
             out += '>';
             break;
         }
@@ -83,6 +80,7 @@ private:
         const ListData* list = nullptr;
         const MapData* map = nullptr;
         size_t index = 0;
+        size_t written = 0;
         bool atValue = false;  // maps: the key of entry `index` is written
     };
 
@@ -98,29 +96,32 @@ private:
         element(list[top.index++]);
     }
 
+    // `index` walks the map's slots, passing over deleted ones; `written`
+    // counts the entries shown so far.
     void stepMap(Frame& top) {
         const MapData& map = *top.map;
         if (top.atValue) {
             out_ += ": ";
             top.atValue = false;
-            element(map.entries[top.index++].second);
+            element(map.slot(top.index++).value);
             return;
         }
-        if (top.index == map.entries.size()) {
+        while (top.index < map.slotCount() && map.slot(top.index).key.isNil()) ++top.index;
+        if (top.index == map.slotCount()) {
             close('}', &map);
             return;
         }
-        if (top.index > 0) out_ += ", ";
+        if (top.written++ > 0) out_ += ", ";
         top.atValue = true;
-        element(map.entries[top.index].first);
+        element(map.slot(top.index).key);
     }
 
     // Inside containers strings are quoted at every level.
     void element(const Value& v) {
         if (v.isList()) {
-            open(v.asList().get(), nullptr);
+            open(v.asList(), nullptr);
         } else if (v.isMap()) {
-            open(nullptr, v.asMap().get());
+            open(nullptr, v.asMap());
         } else if (v.isString()) {
             out_ += quoteString(v.asString());
         } else {
@@ -140,7 +141,7 @@ private:
         }
         onPath_.insert(id);
         out_ += list ? '[' : '{';
-        stack_.push_back(Frame{list, map, 0, false});
+        stack_.push_back(Frame{list, map, 0, 0, false});
     }
 
     void close(char bracket, const void* id) {
@@ -171,7 +172,7 @@ std::string toRepr(const Value& v) {
     return toString(v);
 }
 
-std::string quoteString(const std::string& s) {
+std::string quoteString(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 2);
     out += '"';

@@ -3,6 +3,7 @@
 // form (the prompt's echo, repr).
 
 #include <string>
+#include <string_view>
 
 #include "value/Value.h"
 
@@ -11,7 +12,7 @@ namespace ferrow {
 std::string toString(const Value& v);
 // A string in double quotes with escapes; any other value as toString.
 std::string toRepr(const Value& v);
-std::string quoteString(const std::string& s);
+std::string quoteString(std::string_view s);
 // Shortest round-trip text of a double, with ".0" added where it would
 // otherwise look like an integer.
 std::string formatNumber(double d);

@@ -32,8 +32,8 @@
 #include <utility>
 
 #include "compiler/OpCodes.h"
-#include "driver/Errors.h"
-#include "interp/Operators.h"
+#include "value/Errors.h"
+#include "value/Operators.h"
 #include "natives/Registry.h"
 
 #if defined(__GNUC__) && !defined(FERROW_VM_SWITCH_DISPATCH)
@@ -139,10 +139,10 @@ inline int64_t floorDiv(int64_t a, int64_t b) {
 inline int64_t truncMod(int64_t a, int64_t b) { return b == -1 ? 0 : a % b; }
 
 FERROW_COLD void undefinedVariable(const Value& name, int32_t line) {
-    throw RuntimeError("undefined variable '" + name.asString() + "'", line, 0);
+    throw RuntimeError("undefined variable '" + std::string(name.asString()) + "'", line, 0);
 }
 FERROW_COLD void assignToUndefined(const Value& name, int32_t line) {
-    throw RuntimeError("cannot assign to undefined variable '" + name.asString() +
+    throw RuntimeError("cannot assign to undefined variable '" + std::string(name.asString()) +
                            "' (use 'let' to declare it)",
                        line, 0);
 }
@@ -173,7 +173,7 @@ FERROW_COLD void forLoopNeedsNumbers(int32_t line) {
 
 }  // namespace
 
-VM::VM() : globals(std::make_shared<Environment>()) {
+VM::VM() : globals(Environment::makeGlobals()) {
     stack.reserve(kMaxStack);
     frames.reserve(kMaxFrames);
     registerNatives(*globals);
@@ -181,11 +181,14 @@ VM::VM() : globals(std::make_shared<Environment>()) {
 
 VM::~VM() {
     // Globals first: they may hold closures whose upvalues point at the stack.
+    if (globals) globals->clear();
     globals.reset();
     handlers.clear();
     openUpvalues.clear();
     frames.clear();
     stack.clear();
+    // Whatever cycles the program left behind go with the engine.
+    Heap::current().collect();
 }
 
 void VM::stackOverflow() const { throw RuntimeError("stack overflow", 0, 0); }
@@ -205,9 +208,10 @@ Value VM::run(const std::shared_ptr<FunctionProto>& proto) {
     globalCache_.clear();
     slotMemo_ = {};
     program_ = proto;
-    auto closure = std::make_shared<VMClosure>();
-    closure->proto = proto;
-    push(Value::closure(std::move(closure)));
+    Value closure = Value::closure(newContainer<VMClosure>());
+    closure.asClosure()->proto = proto;
+    closure.asClosure()->name = &proto->name;
+    push(std::move(closure));
     callValue(0, 0);
     return execute(0);
 }

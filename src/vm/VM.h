@@ -4,13 +4,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
 #include "compiler/FunctionProto.h"
-#include "interp/Environment.h"
+#include "value/Environment.h"
 #include "value/Function.h"
 
 namespace ferrow {
@@ -22,9 +21,9 @@ public:
 
     // Runs a top-level prototype; the result is the script's return value.
     Value run(const std::shared_ptr<FunctionProto>& proto);
-    Value call(const Value& callee, std::vector<Value> args) override;
+    Value call(const Value& callee, Args args) override;
 
-    std::shared_ptr<Environment> globals;
+    EnvPtr globals;
 
     // Test-only, for the fuzz targets: bounds a run by the number of loop
     // iterations (LOOP) and calls (CALL, and callbacks from natives) it may
@@ -66,7 +65,7 @@ private:
     bool callValue(std::size_t argCount, int32_t line);
     void pushFrame(VMClosure& closure, std::size_t argCount, int32_t line);
     void callNative(const NativeObj& native, std::size_t argCount, int32_t line);
-    std::shared_ptr<Upvalue> captureUpvalue(std::size_t slot);
+    Ref<Upvalue> captureUpvalue(std::size_t slot);
     void closeUpvalues(std::size_t fromSlot);
     bool handleError(Value value, std::size_t stopDepth);
     void truncateStack(std::size_t size);
@@ -98,7 +97,7 @@ private:
 
     std::vector<Value> stack;
     std::vector<CallFrame> frames;
-    std::vector<std::shared_ptr<Upvalue>> openUpvalues;
+    std::vector<Ref<Upvalue>> openUpvalues;
     std::vector<TryHandler> handlers;
 
     std::unordered_map<const FunctionProto*, std::vector<Value*>> globalCache_;
@@ -111,12 +110,6 @@ private:
     std::array<SlotMemo, 64> slotMemo_{};
     // The prototype tree being run, kept alive for the cache's raw keys.
     std::shared_ptr<FunctionProto> program_;
-
-    // Argument vectors for natives, one per level of native nesting, reused
-    // so that a native call allocates nothing once warmed up. A deque keeps
-    // outer levels in place while inner levels are added.
-    std::deque<std::vector<Value>> nativeArgs_;
-    std::size_t nativeDepth_ = 0;
 
     uint64_t stepBudget_ = UINT64_MAX;
 };

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "value/StackGuard.h"
 #include "vm/VM.h"
 
@@ -60,30 +60,17 @@ void VM::callNative(const NativeObj& native, std::size_t argCount, int32_t line)
                                " argument(s), got " + std::to_string(argCount),
                            line, 0);
     }
-    // One reusable vector per level of native nesting (a native may call a
-    // script function that calls another native).
-    if (nativeArgs_.size() <= nativeDepth_) nativeArgs_.emplace_back();
-    std::vector<Value>& args = nativeArgs_[nativeDepth_];
-    struct Level {
-        std::vector<Value>& args;
-        std::size_t& depth;
-        ~Level() {
-            args.clear();
-            --depth;
-        }
-    } level{args, ++nativeDepth_};
-
-    // The arguments leave the stack right after the call, so they can be
-    // moved rather than copied.
+    // The native reads its arguments where they are; it may move out of
+    // them, since they leave the stack right after the call. The stack never
+    // moves, and a callback only works above them. The callee stays on the
+    // stack during the call, which keeps `native` alive.
     const std::size_t first = stack.size() - argCount;
-    for (std::size_t i = first; i < stack.size(); ++i) args.push_back(std::move(stack[i]));
-    // The callee stays on the stack during the call, which keeps `native` alive.
-    Value result = native.fn(*this, args);
+    Value result = native.fn(*this, Args(stack.data() + first, argCount));
     truncateStack(first - 1);
     stack.push_back(std::move(result));
 }
 
-Value VM::call(const Value& callee, std::vector<Value> args) {
+Value VM::call(const Value& callee, Args args) {
     // Natives calling back nest C++ frames (call, execute, native, call ...);
     // stop before the native stack runs out.
     if (stackNearlyExhausted()) throw RuntimeError(kCallStackOverflow, 0, 0);
@@ -111,14 +98,14 @@ Value VM::call(const Value& callee, std::vector<Value> args) {
     }
 }
 
-std::shared_ptr<Upvalue> VM::captureUpvalue(std::size_t slot) {
+Ref<Upvalue> VM::captureUpvalue(std::size_t slot) {
     Value* location = &stack[slot];
     // Closures capturing one variable must share one Upvalue, so that they
     // see each other's assignments.
     for (const auto& upvalue : openUpvalues) {
         if (upvalue->location == location) return upvalue;
     }
-    auto upvalue = std::make_shared<Upvalue>();
+    Ref<Upvalue> upvalue(newContainer<Upvalue>());
     upvalue->location = location;
     openUpvalues.push_back(upvalue);
     return upvalue;
@@ -128,7 +115,7 @@ void VM::closeUpvalues(std::size_t fromSlot) {
     Value* const limit = stack.data() + fromSlot;
     auto keep = std::stable_partition(
         openUpvalues.begin(), openUpvalues.end(),
-        [limit](const std::shared_ptr<Upvalue>& upvalue) { return upvalue->location < limit; });
+        [limit](const Ref<Upvalue>& upvalue) { return upvalue->location < limit; });
     for (auto it = keep; it != openUpvalues.end(); ++it) {
         Upvalue& upvalue = **it;
         upvalue.closed = *upvalue.location;

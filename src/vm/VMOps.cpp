@@ -5,8 +5,8 @@
 #include <iterator>
 #include <string>
 
-#include "driver/Errors.h"
-#include "interp/Operators.h"
+#include "value/Errors.h"
+#include "value/Operators.h"
 #include "vm/VM.h"
 
 namespace ferrow {
@@ -50,17 +50,19 @@ void VM::storeIndex(int32_t line) {
 }
 
 void VM::makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame) {
-    auto closure = std::make_shared<VMClosure>();
-    closure->proto = proto;
-    closure->upvalues.reserve(proto->upvalues.size());
+    Value value = Value::closure(newContainer<VMClosure>());
+    VMClosure& closure = *value.asClosure();
+    closure.proto = proto;
+    closure.name = &proto->name;
+    closure.upvalues.reserve(proto->upvalues.size());
     for (const UpvalueDesc& desc : proto->upvalues) {
         if (desc.isLocal) {
-            closure->upvalues.push_back(captureUpvalue(frame.base + desc.index));
+            closure.upvalues.push_back(captureUpvalue(frame.base + desc.index));
         } else {
-            closure->upvalues.push_back(frame.closure->upvalues[desc.index]);
+            closure.upvalues.push_back(frame.closure->upvalues[desc.index]);
         }
     }
-    stack.push_back(Value::closure(std::move(closure)));
+    stack.push_back(std::move(value));
 }
 
 void VM::iterationSnapshot(int32_t line) {

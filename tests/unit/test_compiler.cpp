@@ -9,7 +9,7 @@
 #include "compiler/Compiler.h"
 #include "compiler/Disassembler.h"
 #include "compiler/OpCodes.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 
 using namespace ferrow;

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 
@@ -34,7 +34,7 @@ std::string showValue(const Value& v) {
     if (v.isNil()) return "nil";
     if (v.isBool()) return v.asBool() ? "true" : "false";
     if (v.isInteger()) return std::to_string(v.asInteger());
-    if (v.isString()) return "\"" + v.asString() + "\"";
+    if (v.isString()) return "\"" + std::string(v.asString()) + "\"";
     std::ostringstream out;
     out.precision(17);
     out << v.asFloat();

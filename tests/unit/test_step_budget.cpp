@@ -3,7 +3,7 @@
 #include <string>
 
 #include "compiler/Compiler.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "interp/Interpreter.h"

@@ -27,7 +27,7 @@ Value mapOf(std::initializer_list<std::pair<Value, Value>> entries) {
 // so that no destructor has to recurse through the whole chain.
 void dismantle(Value chain) {
     while (chain.isList() && !chain.asList()->empty()) {
-        Value inner = chain.asList()->front();
+        Value inner = (*chain.asList())[0];
         chain.asList()->clear();
         chain = inner;
     }

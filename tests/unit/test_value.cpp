@@ -11,9 +11,19 @@ namespace ferrow {
 namespace {
 
 Value nativeFunction() {
-    auto n = std::make_shared<NativeObj>();
-    n->name = "len";
-    return Value::native(std::move(n));
+    Value v = Value::native(new NativeObj());
+    v.asNative()->name = "len";
+    return v;
+}
+
+// The i-th live entry of a map, in insertion order.
+std::pair<Value, Value> entryAt(const MapData& m, size_t i) {
+    std::pair<Value, Value> found;
+    size_t n = 0;
+    m.forEach([&](const Value& key, const Value& value) {
+        if (n++ == i) found = {key, value};
+    });
+    return found;
 }
 
 const double kNan = std::numeric_limits<double>::quiet_NaN();
@@ -84,9 +94,9 @@ TEST(MapData, KeepsInsertionOrder) {
     m.set(Value::string("a"), Value::integer(2));
     m.set(Value::integer(3), Value::integer(3));
     ASSERT_EQ(m.size(), 3u);
-    EXPECT_EQ(m.entries[0].first.asString(), "b");
-    EXPECT_EQ(m.entries[1].first.asString(), "a");
-    EXPECT_EQ(m.entries[2].first.asInteger(), 3);
+    EXPECT_EQ(entryAt(m, 0).first.asString(), "b");
+    EXPECT_EQ(entryAt(m, 1).first.asString(), "a");
+    EXPECT_EQ(entryAt(m, 2).first.asInteger(), 3);
 }
 
 TEST(MapData, FindUsesKeyEquality) {
@@ -110,10 +120,10 @@ TEST(MapData, ReplacingKeepsTheFirstKeyAndItsPosition) {
     m.set(Value::string("x"), Value::string("other"));
     m.set(Value::number(1.0), Value::string("second"));
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_TRUE(m.entries[0].first.isInteger());
-    EXPECT_EQ(m.entries[0].first.asInteger(), 1);
-    EXPECT_EQ(m.entries[0].second.asString(), "second");
-    EXPECT_EQ(m.entries[1].first.asString(), "x");
+    EXPECT_TRUE(entryAt(m, 0).first.isInteger());
+    EXPECT_EQ(entryAt(m, 0).first.asInteger(), 1);
+    EXPECT_EQ(entryAt(m, 0).second.asString(), "second");
+    EXPECT_EQ(entryAt(m, 1).first.asString(), "x");
 }
 
 TEST(MapData, RemoveKeepsTheOrderOfTheRest) {
@@ -123,8 +133,8 @@ TEST(MapData, RemoveKeepsTheOrderOfTheRest) {
     m.set(Value::string("c"), Value::integer(3));
     EXPECT_TRUE(m.remove(Value::string("b")));
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m.entries[0].first.asString(), "a");
-    EXPECT_EQ(m.entries[1].first.asString(), "c");
+    EXPECT_EQ(entryAt(m, 0).first.asString(), "a");
+    EXPECT_EQ(entryAt(m, 1).first.asString(), "c");
     EXPECT_FALSE(m.remove(Value::string("b")));
     EXPECT_FALSE(m.remove(Value::integer(1)));
     EXPECT_TRUE(m.remove(Value::string("a")));
@@ -184,7 +194,7 @@ TEST(Value, SharedChildSurvivesItsParent) {
     }
     ASSERT_TRUE(child.isList());
     EXPECT_EQ(child.asList()->size(), 1u);
-    EXPECT_EQ(child.asList()->at(0).asInteger(), 7);
+    EXPECT_EQ((*child.asList())[0].asInteger(), 7);
 }
 
 }  // namespace ferrow

@@ -42,6 +42,6 @@ Value indexValue(const Value& object, const Value& index, const OpSite& site);
 // object[index] = value for lists and maps.
 void setIndex(const Value& object, const Value& index, Value value, const OpSite& site);
 // The snapshot a for-in loop visits: list elements, map keys, string bytes.
-std::vector<Value> iterationItems(const Value& iterable, const OpSite& site);
+ListData iterationItems(const Value& iterable, const OpSite& site);
 
 }  // namespace ferrow

@@ -1,9 +1,9 @@
-#include "interp/Operators.h"
+#include "value/Operators.h"
 
 #include <cmath>
 #include <string>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "value/MemoryBudget.h"
 
 namespace ferrow {
@@ -129,7 +129,7 @@ Value binaryOp(BinOp op, const Value& a, const Value& b, const OpSite& site) {
         if (a.isString() && b.isString()) {
             if (!fitsMemoryBudget(a.asString().size() + b.asString().size(), 1))
                 fail("result of '+' too large", site);
-            return Value::string(a.asString() + b.asString());
+            return Value::joined(a.asString(), b.asString());
         }
         if (a.isList() && b.isList()) {
             const ListData& left = *a.asList();
@@ -245,11 +245,11 @@ Value indexValue(const Value& object, const Value& index, const OpSite& site) {
     if (object.isString()) {
         if (!index.isInteger())
             fail(std::string("string index must be an integer, got ") + typeName(index), site);
-        const std::string& text = object.asString();
+        const std::string_view text = object.asString();
         size_t at = 0;
         if (!adjustIndex(index.asInteger(), text.size(), at))
             fail("string index out of range", site);
-        return Value::string(std::string(1, text[at]));
+        return Value::string(text.substr(at, 1));
     }
     fail(std::string("cannot index ") + typeName(object), site);
 }
@@ -276,22 +276,22 @@ void setIndex(const Value& object, const Value& index, Value value, const OpSite
     fail(std::string("cannot assign into ") + typeName(object), site);
 }
 
-std::vector<Value> iterationItems(const Value& iterable, const OpSite& site) {
+ListData iterationItems(const Value& iterable, const OpSite& site) {
     if (iterable.isList()) return *iterable.asList();
     if (iterable.isMap()) {
         const MapData& map = *iterable.asMap();
-        std::vector<Value> keys;
+        ListData keys;
         keys.reserve(map.size());
-        for (const auto& entry : map.entries) keys.push_back(entry.first);
+        map.forEach([&keys](const Value& key, const Value&) { keys.push_back(key); });
         return keys;
     }
     if (iterable.isString()) {
-        const std::string& text = iterable.asString();
-        // One value per byte takes forty times the string's memory.
+        const std::string_view text = iterable.asString();
+        // One value per byte takes many times the string's memory.
         if (!fitsMemoryBudget(text.size(), sizeof(Value))) fail("string too long to iterate", site);
-        std::vector<Value> bytes;
+        ListData bytes;
         bytes.reserve(text.size());
-        for (char c : text) bytes.push_back(Value::string(std::string(1, c)));
+        for (size_t i = 0; i < text.size(); ++i) bytes.push_back(Value::string(text.substr(i, 1)));
         return bytes;
     }
     fail(std::string("cannot iterate over ") + typeName(iterable), site);

@@ -1,0 +1,114 @@
+#pragma once
+// The heap of one engine thread: every object and every buffer that grows
+// with a program's data (list elements, map entries, string bytes) is counted
+// here against a limit, and the containers are tracked for the cycle
+// collector.
+//
+// Reference counting frees almost everything the moment it becomes
+// unreachable. What it cannot free are cycles (`node.self = node`, a closure
+// stored in the scope it closes over), so the collector finds them by trial
+// deletion: it takes each container's count, subtracts the references that
+// come from other containers, and what is left over are references from
+// outside (the engines' stacks and scopes, C++ locals). Containers with none,
+// that no such container reaches either, are garbage; their contents are
+// dropped, which frees them through their counts. Nothing a program can
+// observe changes: there are no finalisers, and a live object is never
+// touched.
+//
+// A collection runs when a container is about to be made and the heap has
+// doubled since the last collection, so its cost stays proportional to the
+// work the program does.
+//
+// The limit keeps a runaway program from taking the machine: past it an
+// allocation fails with std::bad_alloc before asking the system, and the run
+// ends with "ferrow: out of memory".
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "value/Object.h"
+
+namespace ferrow {
+
+class Heap {
+public:
+    // The heap of the calling thread (an engine runs on one thread).
+    static Heap& current() noexcept;
+
+    // Counted memory. allocate and reallocate throw std::bad_alloc when the
+    // request would pass the limit or the system refuses it.
+    void* allocate(std::size_t bytes);
+    void* reallocate(void* block, std::size_t oldBytes, std::size_t newBytes);
+    void deallocate(void* block, std::size_t bytes) noexcept;
+    // Counts memory that an object keeps through a standard container.
+    void charge(std::size_t bytes);
+    void refund(std::size_t bytes) noexcept { bytes_ -= bytes; }
+
+    std::size_t bytesInUse() const noexcept { return bytes_; }
+    std::size_t limit() const noexcept { return limit_; }
+    // What the limit is derived from: the address-space limit or the cgroup
+    // memory limit when set, else physical memory, less a margin.
+    static std::size_t systemLimit();
+    // For tests and the fuzz targets: a lower limit (0 restores the system's).
+    void setLimit(std::size_t bytes) noexcept;
+
+    void track(GcObj* object) noexcept;
+    void untrack(GcObj* object) noexcept;
+    std::size_t trackedCount() const noexcept { return tracked_; }
+
+    // Called before a container is made.
+    void collectIfDue() {
+        if (bytes_ >= nextCollection_ || stress_) collect();
+    }
+    // Frees every cycle that nothing outside reaches; returns how many
+    // containers it freed.
+    std::size_t collect() noexcept;
+    // For the fuzz targets and tests: collect before every container.
+    void setStressCollection(bool on) noexcept { stress_ = on; }
+
+private:
+    Heap();
+
+    void scheduleNext() noexcept;
+
+    std::size_t bytes_ = 0;
+    std::size_t limit_ = 0;
+    std::size_t nextCollection_ = 0;
+    GcObj* head_ = nullptr;  // every tracked container
+    std::size_t tracked_ = 0;
+    bool collecting_ = false;
+    bool stress_ = false;
+};
+
+// A standard-library allocator that counts what it hands out, for the
+// containers inside heap objects.
+template <typename T>
+struct HeapAllocator {
+    using value_type = T;
+    HeapAllocator() noexcept = default;
+    template <typename U>
+    HeapAllocator(const HeapAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T*>(Heap::current().allocate(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept { Heap::current().deallocate(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const HeapAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+// Makes a container object: a collection may run first, then the object is
+// built and tracked.
+template <typename T, typename... Args>
+T* newContainer(Args&&... args) {
+    Heap& heap = Heap::current();
+    heap.collectIfDue();
+    T* object = new T(std::forward<Args>(args)...);
+    heap.track(object);
+    return object;
+}
+
+}  // namespace ferrow
