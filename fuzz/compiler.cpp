@@ -6,7 +6,7 @@
 
 #include "compiler/Compiler.h"
 #include "compiler/Disassembler.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "FuzzSupport.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "FuzzSupport.h"
 #include "value/TextForm.h"

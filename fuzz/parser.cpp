@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "FuzzSupport.h"

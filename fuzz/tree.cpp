@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "FuzzSupport.h"
 #include "interp/Interpreter.h"
+#include "value/Heap.h"
 #include "value/MemoryBudget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         fuzz::silenceStandardStreams();
         setResultMemoryCap(fuzz::kResultMemoryCap);
+        Heap::current().setStressCollection(true);
         return true;
     }();
     (void)ready;

@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "compiler/Compiler.h"
-#include "driver/Errors.h"
+#include "value/Errors.h"
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "FuzzSupport.h"
+#include "value/Heap.h"
 #include "value/MemoryBudget.h"
 #include "vm/VM.h"
 
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         fuzz::silenceStandardStreams();
         setResultMemoryCap(fuzz::kResultMemoryCap);
+        Heap::current().setStressCollection(true);
         return true;
     }();
     (void)ready;

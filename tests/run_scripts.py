@@ -15,11 +15,8 @@ non-zero status when anything failed.
 The timeout per run is 10 seconds, or FERROW_TEST_TIMEOUT seconds when that
 is set (sanitizer builds run several times slower), or --timeout.
 
-With an AddressSanitizer binary every run is checked for leaks. A script
-marked `#> leaks: cycles` (or `#> leaks[tree]: cycles`) builds reference
-cycles, which are never freed by design: its leak report is accepted when it
-holds only indirect leaks, which is what memory kept by cycles looks like,
-and the mark is refused when nothing leaked. A script marked `#> memory: N` runs with its
+With an AddressSanitizer binary every run is checked for leaks, reference
+cycles included: nothing may leak. A script marked `#> memory: N` runs with its
 address space limited to N MiB, to reach memory exhaustion quickly; it is
 skipped for a binary built with AddressSanitizer, which reserves terabytes of
 address space and aborts when an allocation fails.
@@ -60,7 +57,6 @@ class Expectations:
         self.stdin = []
         self.engines = list(ENGINES)
         self.flag = True
-        self.cycles = {engine: False for engine in ENGINES}
         self.memory = None  # MiB of address space, or no limit
         self.differs = []  # behaviour differences named for tests/differential.py
 
@@ -112,11 +108,6 @@ def parse_directives(path):
             if text.strip() != b"none":
                 raise ScriptError(f"{where}: the only flag setting is 'none'")
             exp.flag = False
-        elif key == b"leaks":
-            if text.strip() != b"cycles":
-                raise ScriptError(f"{where}: the only leaks setting is 'cycles'")
-            for t in targets:
-                exp.cycles[t] = True
         elif key == b"differs":
             exp.differs.extend(text.decode(errors="replace").split())
         elif key == b"memory":
@@ -171,49 +162,7 @@ def diff(name, expected, actual):
     return text
 
 
-# LeakSanitizer's report at exit: a banner, one entry per leaked allocation
-# site ("Direct leak of ..." or "Indirect leak of ..."), and a summary.
-LEAK_REPORT = re.compile(
-    rb"\n?=+\n==\d+==ERROR: LeakSanitizer: detected memory leaks\n.*?\nSUMMARY: [^\n]*\n?", re.S)
-
-
-def leaks_checked(sanitized):
-    """Whether runs of an AddressSanitizer binary check for leaks at exit
-    (they do unless the options turn it off; the last setting counts)."""
-    if not sanitized:
-        return False
-    settings = re.findall(r"detect_leaks=(\w+)", ":".join(
-        os.environ.get(name, "") for name in ("ASAN_OPTIONS", "LSAN_OPTIONS")))
-    return not settings or settings[-1] not in ("0", "false")
-
-
-def environment(cycles):
-    """The environment of one run. A program that builds reference cycles
-    leaks them by design; its leak report must not replace the exit status,
-    so the runner can judge the report itself (see check_cycles). Any other
-    sanitizer report still shows in stderr and fails the comparison."""
-    env = dict(os.environ)
-    if cycles:
-        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "exitcode=0"]))
-    return env
-
-
-def check_cycles(stderr):
-    """Splits the leak report off a cycle-building run's stderr. Memory in
-    a cycle, and whatever hangs from it, is reported only as indirect leaks
-    (every block is pointed to by another leaked block); a direct leak has
-    nothing leaked pointing to it, so no cycle explains it. Returns the
-    remaining stderr and a complaint, or None."""
-    m = LEAK_REPORT.search(stderr)
-    if not m:
-        return stderr, "marked `leaks: cycles`, but nothing leaked: drop the mark\n"
-    rest = stderr[:m.start()] + stderr[m.end():]
-    if b"Direct leak of" in m.group(0):
-        return rest, "a leak that no reference cycle explains:\n" + show(m.group(0))
-    return rest, None
-
-
-def run_one(ferrow, script, engine, exp, timeout, leak_checks):
+def run_one(ferrow, script, engine, exp, timeout):
     """Returns None on success, else a report of what differed."""
     folder = os.path.dirname(os.path.abspath(script))
     base = os.path.basename(script)
@@ -225,11 +174,9 @@ def run_one(ferrow, script, engine, exp, timeout, leak_checks):
     stdin = as_text(exp.stdin)
     shown = " ".join(shlex.quote(part) for part in command)
     header = f"command (in {folder}): {shown}\n"
-    cycles = leak_checks and exp.cycles[engine]
     try:
         proc = subprocess.run(
             command, cwd=folder, input=stdin, capture_output=True, timeout=timeout,
-            env=environment(cycles),
         )
     except subprocess.TimeoutExpired:
         return f"{header}timed out after {timeout:g} s (killed)\n"
@@ -238,9 +185,6 @@ def run_one(ferrow, script, engine, exp, timeout, leak_checks):
 
     report = ""
     stderr = proc.stderr
-    if cycles:
-        stderr, complaint = check_cycles(stderr)
-        report += complaint or ""
     for name, want, got in (("stdout", exp.out[engine], proc.stdout),
                             ("stderr", exp.err[engine], stderr)):
         if as_lines(got) != want:
@@ -284,7 +228,6 @@ def main():
         return 2
 
     sanitized = has_address_sanitizer(ferrow)
-    leak_checks = leaks_checked(sanitized)
     skipped = 0
     jobs = []  # (script, engine, expectations or error text)
     for script in scripts:
@@ -306,7 +249,7 @@ def main():
         script, engine, exp = job
         if isinstance(exp, str):
             return f"bad script: {exp}\n"
-        return run_one(ferrow, script, engine, exp, timeout, leak_checks)
+        return run_one(ferrow, script, engine, exp, timeout)
 
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
         results = list(pool.map(work, jobs))
