@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -117,19 +118,70 @@ void Heap::charge(std::size_t bytes) {
     bytes_ += bytes;
 }
 
+Heap::~Heap() {
+    while (chunks_) {
+        FreeBlock* next = chunks_->next;
+        std::free(chunks_);
+        chunks_ = next;
+    }
+}
+
+void* Heap::allocateSmall(std::size_t sizeClass) {
+    if (FreeBlock* block = freeLists_[sizeClass]) {
+        freeLists_[sizeClass] = block->next;
+        return block;
+    }
+    const std::size_t size = sizeClass * kGranule;
+    if (static_cast<std::size_t>(chunkEnd_ - chunkCursor_) < size) {
+        // The rest of the old chunk is too small for this class; it is left
+        // unused (less than one small block).
+        auto* chunk = static_cast<char*>(std::malloc(kChunkBytes));
+        if (!chunk) throw std::bad_alloc();
+        auto* link = reinterpret_cast<FreeBlock*>(chunk);
+        link->next = chunks_;
+        chunks_ = link;
+        chunkCursor_ = chunk + kGranule;
+        chunkEnd_ = chunk + kChunkBytes;
+    }
+    void* block = chunkCursor_;
+    chunkCursor_ += size;
+    return block;
+}
+
 void* Heap::allocate(std::size_t bytes) {
-    charge(bytes);
-    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    const std::size_t counted = rounded(bytes);
+    charge(counted);
+    void* block = nullptr;
+    if (bytes <= kSmallLimit) {
+        try {
+            block = allocateSmall(sizeClass(counted));
+        } catch (const std::bad_alloc&) {
+            bytes_ -= counted;
+            throw;
+        }
+        return block;
+    }
+    block = std::malloc(bytes);
     if (!block) {
-        bytes_ -= bytes;
+        bytes_ -= counted;
         throw std::bad_alloc();
     }
     return block;
 }
 
 void* Heap::reallocate(void* block, std::size_t oldBytes, std::size_t newBytes) {
+    if (!block) return allocate(newBytes);
+    if (oldBytes <= kSmallLimit || newBytes <= kSmallLimit) {
+        if (rounded(oldBytes) == rounded(newBytes)) return block;
+        void* moved = allocate(newBytes);
+        std::memcpy(moved, block, std::min(oldBytes, newBytes));
+        deallocate(block, oldBytes);
+        return moved;
+    }
+    // Large blocks grow in place where the system can (it remaps pages
+    // rather than copying them).
     if (newBytes > oldBytes) charge(newBytes - oldBytes);
-    void* moved = std::realloc(block, newBytes == 0 ? 1 : newBytes);
+    void* moved = std::realloc(block, newBytes);
     if (!moved) {
         if (newBytes > oldBytes) bytes_ -= newBytes - oldBytes;
         throw std::bad_alloc();
@@ -139,7 +191,16 @@ void* Heap::reallocate(void* block, std::size_t oldBytes, std::size_t newBytes) 
 }
 
 void Heap::deallocate(void* block, std::size_t bytes) noexcept {
-    bytes_ -= bytes;
+    if (!block) return;
+    const std::size_t counted = rounded(bytes);
+    bytes_ -= counted;
+    if (bytes <= kSmallLimit) {
+        auto* free = static_cast<FreeBlock*>(block);
+        const std::size_t sizeClass = counted / kGranule;
+        free->next = freeLists_[sizeClass];
+        freeLists_[sizeClass] = free;
+        return;
+    }
     std::free(block);
 }
 

@@ -35,6 +35,9 @@ class Heap {
 public:
     // The heap of the calling thread (an engine runs on one thread).
     static Heap& current() noexcept;
+    ~Heap();
+    Heap(const Heap&) = delete;
+    Heap& operator=(const Heap&) = delete;
 
     // Counted memory. allocate and reallocate throw std::bad_alloc when the
     // request would pass the limit or the system refuses it.
@@ -59,18 +62,46 @@ public:
 
     // Called before a container is made.
     void collectIfDue() {
-        if (bytes_ >= nextCollection_ || stress_) collect();
+        if (bytes_ >= nextCollection_ || (stress_ && ++stressCount_ % kStressInterval == 0))
+            collect();
     }
     // Frees every cycle that nothing outside reaches; returns how many
     // containers it freed.
     std::size_t collect() noexcept;
-    // For the fuzz targets and tests: collect before every container.
+    // For the fuzz targets and tests: collect before every kStressInterval-th
+    // container, whatever the heap's size, so that collections fall in the
+    // middle of every kind of work.
+    static constexpr std::size_t kStressInterval = 16;
     void setStressCollection(bool on) noexcept { stress_ = on; }
 
 private:
     Heap();
 
     void scheduleNext() noexcept;
+
+    // Small blocks (most objects, short strings, short lists' arrays) come
+    // from free lists of sixteen-byte size classes carved out of large
+    // chunks: far cheaper than the system allocator for the many small
+    // objects a program makes and drops. Chunks go back when the heap ends.
+    static constexpr std::size_t kGranule = 16;
+    static constexpr std::size_t kSmallLimit = 256;
+    static constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
+    static std::size_t sizeClass(std::size_t bytes) noexcept {
+        return (bytes + kGranule - 1) / kGranule;
+    }
+    // A request's size as the heap counts it.
+    static std::size_t rounded(std::size_t bytes) noexcept {
+        return bytes <= kSmallLimit ? (bytes == 0 ? kGranule : sizeClass(bytes) * kGranule)
+                                    : bytes;
+    }
+    void* allocateSmall(std::size_t sizeClass);
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    FreeBlock* freeLists_[kSmallLimit / kGranule + 1] = {};
+    char* chunkCursor_ = nullptr;
+    char* chunkEnd_ = nullptr;
+    FreeBlock* chunks_ = nullptr;  // every chunk, linked through its first bytes
 
     std::size_t bytes_ = 0;
     std::size_t limit_ = 0;
@@ -79,6 +110,7 @@ private:
     std::size_t tracked_ = 0;
     bool collecting_ = false;
     bool stress_ = false;
+    std::size_t stressCount_ = 0;
 };
 
 // A standard-library allocator that counts what it hands out, for the
