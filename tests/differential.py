@@ -116,6 +116,7 @@ def run(ferrow, program, engine, timeout):
     command = [ferrow, f"--{engine}"] + [a.replace("{file}", base) for a in args]
     if exp and exp.memory is not None:
         command = ["/bin/sh", "-c", 'ulimit -v "$0" && exec "$@"', str(exp.memory * 1024)] + command
+        timeout *= run_scripts.MEMORY_TIMEOUT_FACTOR
     # Leaks are the script runner's business; here they would only add noise.
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))

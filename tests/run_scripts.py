@@ -13,7 +13,8 @@ scripts folder beside this file. Ends with "N passed, N failed" and a
 non-zero status when anything failed.
 
 The timeout per run is 10 seconds, or FERROW_TEST_TIMEOUT seconds when that
-is set (sanitizer builds run several times slower), or --timeout.
+is set (sanitizer builds run several times slower), or --timeout; runs with
+a memory limit get four times as long.
 
 With an AddressSanitizer binary every run is checked for leaks, reference
 cycles included: nothing may leak. A script marked `#> memory: N` runs with its
@@ -162,6 +163,11 @@ def diff(name, expected, actual):
     return text
 
 
+# A run that fills memory up to its limit is bound by how fast the machine
+# hands out pages, which a loaded machine slows most: it gets longer.
+MEMORY_TIMEOUT_FACTOR = 4
+
+
 def run_one(ferrow, script, engine, exp, timeout):
     """Returns None on success, else a report of what differed."""
     folder = os.path.dirname(os.path.abspath(script))
@@ -171,6 +177,7 @@ def run_one(ferrow, script, engine, exp, timeout):
     command = [ferrow] + ([f"--{engine}"] if exp.flag else []) + args
     if exp.memory is not None:
         command = ["/bin/sh", "-c", 'ulimit -v "$0" && exec "$@"', str(exp.memory * 1024)] + command
+        timeout *= MEMORY_TIMEOUT_FACTOR
     stdin = as_text(exp.stdin)
     shown = " ".join(shlex.quote(part) for part in command)
     header = f"command (in {folder}): {shown}\n"

@@ -64,6 +64,15 @@ void Compiler::emitShort(OpCode op, std::size_t value, int32_t line) {
 std::size_t Compiler::makeConstant(Value value) {
     auto& constants = current_->proto->constants;
     if (constants.size() >= kMaxConstants) compileError("too many constants", 0, 0);
+    if (value.isString()) {
+        // The table's key views the bytes of the string it maps to.
+        auto found = strings_.find(value.asString());
+        if (found != strings_.end()) {
+            value = found->second;
+        } else {
+            strings_.emplace(value.asString(), value);
+        }
+    }
     constants.push_back(std::move(value));
     return constants.size() - 1;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "compiler/FunctionProto.h"
@@ -122,6 +124,10 @@ private:
     void guardDepth(Pos pos);
 
     FunctionState* current_ = nullptr;
+    // Every string constant of the program, by its bytes: equal constants in
+    // any function share one string object, so that a field name used in
+    // several functions compares by identity in map lookups.
+    std::unordered_map<std::string_view, Value> strings_;
 };
 
 // The one way compile errors leave the compiler.

@@ -42,7 +42,7 @@ struct GcObj : Obj {
 };
 
 // Frees an object whose count reached zero, with everything it holds.
-void destroyObject(Obj* object) noexcept;
+[[gnu::cold]] void destroyObject(Obj* object) noexcept;
 
 inline void retainObject(Obj* object) noexcept { ++object->refCount; }
 inline void releaseObject(Obj* object) noexcept {

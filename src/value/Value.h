@@ -58,13 +58,20 @@ public:
     // Both assignments take the new value before releasing the old one, which
     // may own it (as in `v = list[0]` where v holds the list's last reference).
     Value& operator=(const Value& other) noexcept {
-        Value copy(other);
-        swap(copy);
+        if (other.isObject()) retainObject(other.payload_.o);
+        Obj* old = isObject() ? payload_.o : nullptr;
+        kind_ = other.kind_;
+        payload_ = other.payload_;
+        if (old) releaseObject(old);
         return *this;
     }
     Value& operator=(Value&& other) noexcept {
-        Value taken(std::move(other));
-        swap(taken);
+        if (this == &other) return *this;
+        Obj* old = isObject() ? payload_.o : nullptr;
+        kind_ = other.kind_;
+        payload_ = other.payload_;
+        other.kind_ = Kind::Nil;
+        if (old) releaseObject(old);
         return *this;
     }
     ~Value() {
