@@ -86,8 +86,10 @@ public:
     // silently becomes an integer or a pointer a bool.
     static Value nil() { return Value(); }
     static Value boolean(bool b) {
+        // Stored as a whole word: a one-byte store followed by the
+        // eight-byte copy of the payload would stall the processor.
         Value v(Kind::Bool);
-        v.payload_.b = b;
+        v.payload_.i = b ? 1 : 0;
         return v;
     }
     static Value integer(int64_t i) {
@@ -134,7 +136,7 @@ public:
     // Accessors: callers test the kind first; reading the wrong kind is a
     // programming error. Object accessors lend the pointer: it stays valid
     // while this value (or another reference) holds the object.
-    bool asBool() const { return payload_.b; }
+    bool asBool() const { return payload_.i != 0; }
     int64_t asInteger() const { return payload_.i; }
     double asFloat() const { return payload_.d; }
     inline std::string_view asString() const;
@@ -148,7 +150,6 @@ public:
 
 private:
     union Payload {
-        bool b;
         int64_t i;
         double d;
         Obj* o;
