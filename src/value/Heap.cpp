@@ -213,25 +213,19 @@ void Obj::operator delete(void* block, std::size_t bytes) noexcept {
 // ---------------------------------------------------------------------------
 // Tracking
 
-void Heap::track(GcObj* object) noexcept {
-    object->gcPrev = nullptr;
-    object->gcNext = head_;
-    if (head_) head_->gcPrev = object;
-    head_ = object;
-    ++tracked_;
+void Heap::track(GcObj* object) {
+    tracked_.push_back(object);
+    object->gcIndex = tracked_.size() - 1;
 }
 
 void Heap::untrack(GcObj* object) noexcept {
-    if (object->gcPrev) {
-        object->gcPrev->gcNext = object->gcNext;
-    } else if (head_ == object) {
-        head_ = object->gcNext;
-    } else {
-        return;  // never tracked (a container that failed to build)
-    }
-    if (object->gcNext) object->gcNext->gcPrev = object->gcPrev;
-    object->gcPrev = object->gcNext = nullptr;
-    --tracked_;
+    const std::size_t at = object->gcIndex;
+    if (at == SIZE_MAX) return;  // never tracked (a container that failed to build)
+    GcObj* last = tracked_.back();
+    tracked_[at] = last;
+    last->gcIndex = at;
+    tracked_.pop_back();
+    object->gcIndex = SIZE_MAX;
 }
 
 // ---------------------------------------------------------------------------
@@ -364,18 +358,17 @@ std::size_t Heap::collect() noexcept {
     collecting_ = true;
     std::size_t freed = 0;
     try {
-        std::vector<GcObj*> all;
-        all.reserve(tracked_);
-        for (GcObj* o = head_; o; o = o->gcNext) {
+        // Nothing is freed until the garbage is known, so the table stays
+        // as it is through the first passes.
+        for (GcObj* o : tracked_) {
             o->gcRefs = static_cast<int64_t>(o->refCount);
             o->gcReachable = false;
-            all.push_back(o);
         }
         // What is left after subtracting the references from other
         // containers comes from outside them.
-        for (GcObj* o : all) traverse(o, [](GcObj* child) { --child->gcRefs; });
+        for (GcObj* o : tracked_) traverse(o, [](GcObj* child) { --child->gcRefs; });
         std::vector<GcObj*> pending;
-        for (GcObj* o : all) {
+        for (GcObj* o : tracked_) {
             if (o->gcRefs > 0 && !o->gcReachable) {
                 o->gcReachable = true;
                 pending.push_back(o);
@@ -392,10 +385,9 @@ std::size_t Heap::collect() noexcept {
             });
         }
         std::vector<GcObj*> garbage;
-        for (GcObj* o : all) {
+        for (GcObj* o : tracked_) {
             if (!o->gcReachable) garbage.push_back(o);
         }
-        all = {};
         // Held while their contents go, so that none is freed while another
         // still refers to it; the last release frees each.
         for (GcObj* o : garbage) retainObject(o);

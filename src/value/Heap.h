@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 #include "value/Object.h"
 
@@ -56,9 +57,9 @@ public:
     // For tests and the fuzz targets: a lower limit (0 restores the system's).
     void setLimit(std::size_t bytes) noexcept;
 
-    void track(GcObj* object) noexcept;
+    void track(GcObj* object);
     void untrack(GcObj* object) noexcept;
-    std::size_t trackedCount() const noexcept { return tracked_; }
+    std::size_t trackedCount() const noexcept { return tracked_.size(); }
 
     // Called before a container is made.
     void collectIfDue() {
@@ -106,8 +107,9 @@ private:
     std::size_t bytes_ = 0;
     std::size_t limit_ = 0;
     std::size_t nextCollection_ = 0;
-    GcObj* head_ = nullptr;  // every tracked container
-    std::size_t tracked_ = 0;
+    // Every live container, in no particular order: the collector walks it
+    // front to back, which a linked list would make a chase through memory.
+    std::vector<GcObj*> tracked_;
     bool collecting_ = false;
     bool stress_ = false;
     std::size_t stressCount_ = 0;
@@ -139,7 +141,12 @@ T* newContainer(Args&&... args) {
     Heap& heap = Heap::current();
     heap.collectIfDue();
     T* object = new T(std::forward<Args>(args)...);
-    heap.track(object);
+    try {
+        heap.track(object);
+    } catch (...) {
+        delete object;
+        throw;
+    }
     return object;
 }
 

@@ -34,9 +34,9 @@ struct Obj {
 struct GcObj : Obj {
     explicit GcObj(ObjType type) : Obj(type) {}
 
-    // The heap's list of every live container, for the collector.
-    GcObj* gcPrev = nullptr;
-    GcObj* gcNext = nullptr;
+    // Where the heap's table of live containers holds this one (SIZE_MAX:
+    // not in it).
+    std::size_t gcIndex = SIZE_MAX;
     // A collection's scratch: references from outside the tracked set.
     int64_t gcRefs = 0;
 };
