@@ -26,6 +26,11 @@ inline constexpr uint64_t kStepBudget = 10000;
 // memory limit reports as a failure although the program is merely greedy.
 inline constexpr uint64_t kResultMemoryCap = 16ull << 20;
 
+// The heap of a fuzz run: a program that keeps everything it makes (a list
+// that swallows copies of itself) ends in "out of memory" long before the
+// fuzzer's own memory limit.
+inline constexpr std::size_t kHeapLimit = std::size_t{256} << 20;
+
 inline std::string sourceOf(const uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "value/Errors.h"
 #include "front/Lexer.h"
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::silenceStandardStreams();
         setResultMemoryCap(fuzz::kResultMemoryCap);
         Heap::current().setStressCollection(true);
+        Heap::current().setLimit(fuzz::kHeapLimit);
         return true;
     }();
     (void)ready;
@@ -30,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         interpreter.run(program);
     } catch (const FerrowError&) {
     } catch (const ThrownValue&) {
+    } catch (const std::bad_alloc&) {
+        // The heap's limit: the program asked for too much, cleanly.
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "compiler/Compiler.h"
 #include "value/Errors.h"
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::silenceStandardStreams();
         setResultMemoryCap(fuzz::kResultMemoryCap);
         Heap::current().setStressCollection(true);
+        Heap::current().setLimit(fuzz::kHeapLimit);
         return true;
     }();
     (void)ready;
@@ -29,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         vm.run(proto);
     } catch (const FerrowError&) {
     } catch (const ThrownValue&) {
+    } catch (const std::bad_alloc&) {
+        // The heap's limit: the program asked for too much, cleanly.
     }
     return 0;
 }
