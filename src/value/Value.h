@@ -117,6 +117,15 @@ public:
     static Value native(NativeObj* n) { return object(Kind::Native, reinterpret_cast<Obj*>(n)); }
     static Value closure(VMClosure* c) { return object(Kind::Closure, reinterpret_cast<Obj*>(c)); }
 
+    // Replace this value in place by a scalar, with no temporary value.
+    void setBool(bool b) noexcept { setBits(Kind::Bool, b ? 1 : 0); }
+    void setInteger(int64_t i) noexcept { setBits(Kind::Integer, i); }
+    void setFloat(double d) noexcept {
+        int64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        setBits(Kind::Float, bits);
+    }
+
     Kind kind() const { return kind_; }
 
     bool isNil() const { return kind_ == Kind::Nil; }
@@ -156,6 +165,12 @@ private:
     };
 
     explicit Value(Kind kind) : kind_(kind) { payload_.i = 0; }
+    void setBits(Kind kind, int64_t bits) noexcept {
+        Obj* old = isObject() ? payload_.o : nullptr;
+        kind_ = kind;
+        payload_.i = bits;
+        if (old) releaseObject(old);
+    }
     static Value object(Kind kind, Obj* o) {
         Value v(kind);
         v.payload_.o = o;

@@ -85,25 +85,25 @@ FERROW_HOT void popTo(Stack& s, std::size_t size) {
 }
 FERROW_HOT void copyInto(Value& dst, const Value& v) { dst = v; }
 FERROW_HOT void moveInto(Value& dst, Value&& v) { dst = std::move(v); }
-FERROW_HOT void setInteger(Value& dst, int64_t i) { dst = Value::integer(i); }
-FERROW_HOT void setFloat(Value& dst, double d) { dst = Value::number(d); }
-FERROW_HOT void setBool(Value& dst, bool b) { dst = Value::boolean(b); }
+FERROW_HOT void setInteger(Value& dst, int64_t i) { dst.setInteger(i); }
+FERROW_HOT void setFloat(Value& dst, double d) { dst.setFloat(d); }
+FERROW_HOT void setBool(Value& dst, bool b) { dst.setBool(b); }
 // The result of a binary operator replaces both operands.
 FERROW_HOT void replaceTwoWithInteger(Stack& s, int64_t i) {
-    s[s.size() - 2] = Value::integer(i);
+    s[s.size() - 2].setInteger(i);
     s.pop_back();
 }
 FERROW_HOT void replaceTwoWithFloat(Stack& s, double d) {
-    s[s.size() - 2] = Value::number(d);
+    s[s.size() - 2].setFloat(d);
     s.pop_back();
 }
 FERROW_HOT void replaceTwoWithBool(Stack& s, bool b) {
-    s[s.size() - 2] = Value::boolean(b);
+    s[s.size() - 2].setBool(b);
     s.pop_back();
 }
 // FOR_CHECK: the three numbers give way to the test's result.
 FERROW_HOT void replaceThreeWithBool(Stack& s, bool b) {
-    s[s.size() - 3] = Value::boolean(b);
+    s[s.size() - 3].setBool(b);
     s.pop_back();
     s.pop_back();
 }
