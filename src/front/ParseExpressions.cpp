@@ -3,7 +3,7 @@
 // expansion of interpolated strings into calls of `str` joined with "+".
 
 #include <algorithm>
-#include <cmath>
+#include <charconv>
 #include <cstdint>
 #include <utility>
 
@@ -38,12 +38,16 @@ int binaryPrecedence(TokenKind kind) {
     }
 }
 
-// Integral literals truncate toward zero like every double-to-integer
-// conversion of the language; NaN, infinities and anything outside the
-// 64-bit range become the smallest integer.
-int64_t literalToInt64(double d) {
-    if (std::isnan(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0) return INT64_MIN;
-    return static_cast<int64_t>(d);
+// An integer literal is read from its digits, so that it is exact over the
+// whole 64-bit range; the lexer's double has only 53 bits of precision. One
+// that does not fit becomes that double, the nearest float to its value
+// (infinity for a very long one), rather than a wrapped integer.
+Value integerLiteral(const Token& token) {
+    const std::string& digits = token.text;
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc() && end == digits.data() + digits.size()) return Value::integer(value);
+    return Value::number(token.number);
 }
 
 // Positions inside a ${...} piece count from the piece's own start; this
@@ -231,7 +235,7 @@ ExprPtr Parser::parsePrimary() {
 
 ExprPtr Parser::parseNumber(const Token& token) {
     auto node = makeNode<LiteralExpr>(token);
-    node->value = token.isInteger ? Value::integer(literalToInt64(token.number)) : Value::number(token.number);
+    node->value = token.isInteger ? integerLiteral(token) : Value::number(token.number);
     return node;
 }
 

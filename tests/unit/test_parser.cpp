@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -393,6 +394,38 @@ TEST(Parser, UnaryBindsTighterThanEveryBinaryOperator) {
 TEST(Parser, PostfixOperatorsChainFreely) {
     EXPECT_EQ(tree("a.b[1](x).c"), "(get (call (index (get a b) 1) x) c)");
     EXPECT_EQ(tree("f(1, g(2), [3])"), "(call f 1 (call g 2) (list 3))");
+}
+
+TEST(Parser, IntegerLiteralsAreExactOverThe64BitRange) {
+    // A double holds every integer only up to 2^53; the digits are read
+    // exactly instead.
+    EXPECT_EQ(tree("9007199254740993"), "9007199254740993");
+    EXPECT_EQ(tree("6364136223846793005"), "6364136223846793005");
+    EXPECT_EQ(tree("9223372036854775807"), "9223372036854775807");
+    EXPECT_EQ(tree("00009223372036854775807"), "9223372036854775807");
+    EXPECT_EQ(tree("007"), "7");
+}
+
+TEST(Parser, IntegerLiteralsBeyond64BitsAreTheNearestFloat) {
+    auto literalOf = [](const std::string& source) {
+        Block program = parseSource(source);
+        const Expr& e = exprOf(program);
+        EXPECT_EQ(e.kind, ExprKind::Literal);
+        return static_cast<const LiteralExpr&>(e).value;
+    };
+    const Value two63 = literalOf("9223372036854775808");
+    ASSERT_TRUE(two63.isFloat());
+    EXPECT_EQ(two63.asFloat(), 9223372036854775808.0);
+    const Value two64 = literalOf("18446744073709551616");
+    ASSERT_TRUE(two64.isFloat());
+    EXPECT_EQ(two64.asFloat(), 18446744073709551616.0);
+    // Too long for a double as well: infinity, as the lexer read it.
+    const Value huge = literalOf("1" + std::string(400, '0'));
+    ASSERT_TRUE(huge.isFloat());
+    EXPECT_EQ(huge.asFloat(), HUGE_VAL);
+    // A minus sign is an operator, so the smallest integer cannot be
+    // written as one literal.
+    EXPECT_EQ(tree("-9223372036854775808"), "(- 9.2233720368547758e+18)");
 }
 
 TEST(Parser, MapLiteralKeys) {
