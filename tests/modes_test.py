@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks what the script tests cannot express line by line: the format of
-the benchmark's three result lines (the times themselves vary), and the exact
+the benchmark's three result lines (the times themselves vary), the exact
 bytes at the end of a prompt session (end of input writes a line feed,
-"exit" writes nothing).
+"exit" writes nothing), and programs too large to keep as scripts: operator
+and postfix chains of 100,000 terms, generated here.
 
 Usage: modes_test.py [--ferrow PATH]
 Ends with "N passed, N failed" and a non-zero status when anything failed.
@@ -111,6 +112,84 @@ def test_prompt_exit_writes_nothing(ferrow, folder):
 def test_prompt_last_line_without_line_feed(ferrow, folder):
     proc = run(ferrow, [], folder, b"40 + 2")
     check(proc.stdout == BANNER + b">> 42\n>> \n", f"stdout {proc.stdout!r}")
+
+
+CHAIN_TERMS = 100000
+TOO_MANY_CONSTANTS = b"CompileError: too many constants\n"
+
+
+def run_chain(ferrow, folder, name, source, expected):
+    """Runs a generated program on both engines; `expected` maps each engine
+    to its (stdout, stderr) pair, or gives one pair for both."""
+    with open(os.path.join(folder, name), "w") as f:
+        f.write(source)
+    for engine in ("tree", "vm"):
+        want = expected[engine] if isinstance(expected, dict) else expected
+        proc = run(ferrow, ["--" + engine, name], folder)
+        got = (proc.stdout, proc.stderr)
+        check(got == want, f"{name} on {engine}: expected {want!r}, got {got!r:.300}")
+        check(proc.returncode == (0 if not want[1] else 1),
+              f"{name} on {engine}: exit status {proc.returncode}")
+
+
+def test_long_chain_of_plus(ferrow, folder):
+    n = CHAIN_TERMS
+    run_chain(ferrow, folder, "sum.frw",
+              "function f(x)\n  return " + " + ".join(["x"] * n) + "\nend\nprint(f(1))\n",
+              (b"%d\n" % n, b""))
+    # Every literal is a constant of its own, and one function holds 65,536.
+    run_chain(ferrow, folder, "literals.frw", "print(" + " + ".join(["1"] * n) + ")\n",
+              {"tree": (b"%d\n" % n, b""), "vm": (b"", TOO_MANY_CONSTANTS)})
+    run_chain(ferrow, folder, "mixed.frw",
+              "function f(x)\n  return x" + " - x * x + x // x" * (n // 3) +
+              " == x and x or nil\nend\nprint(f(1))\n", (b"1\n", b""))
+
+
+def test_long_chain_of_string_pieces(ferrow, folder):
+    # Every "+" copies the string built so far, so the pieces are mostly
+    # empty: the time goes into the chain, not into copying.
+    n = CHAIN_TERMS
+    run_chain(ferrow, folder, "join.frw",
+              'function f(a, b)\n  return "<" + a' + " + b + a" * (n // 2) +
+              ' + ">"\nend\nprint(f("", ""))\n', (b"<>\n", b""))
+    # Each ${...} piece calls the global str, a constant of its own.
+    run_chain(ferrow, folder, "interpolation.frw",
+              'let e = ""\nprint("[' + "${e}" * n + ']")\n',
+              {"tree": (b"[]\n", b""), "vm": (b"", TOO_MANY_CONSTANTS)})
+
+
+def test_long_chain_of_calls(ferrow, folder):
+    n = CHAIN_TERMS
+    run_chain(ferrow, folder, "calls.frw",
+              "let count = 0\nfunction g(y)\n  count += y\n  return g\nend\n"
+              "function f(x)\n  return g" + "(x)" * n + "\nend\nf(1)\nprint(count)\n",
+              (b"%d\n" % n, b""))
+
+
+def test_long_chain_of_field_reads(ferrow, folder):
+    n = CHAIN_TERMS
+    build = "let m = {v: 0}\nfor i = 1, %d do m = {a: m, v: i} end\n" % n
+    # Indexing with a variable key needs no constant per link.
+    run_chain(ferrow, folder, "index.frw",
+              build + 'function f(m, k)\n  return m' + "[k]" * (n - 1) +
+              '.v\nend\nprint(f(m, "a"))\n', (b"1\n", b""))
+    # Field names are constants, one per read.
+    run_chain(ferrow, folder, "fields.frw", build + "print(m" + ".a" * n + ".v)\n",
+              {"tree": (b"0\n", b""), "vm": (b"", TOO_MANY_CONSTANTS)})
+
+
+def test_long_chain_of_tokens(ferrow, folder):
+    n = CHAIN_TERMS
+    with open(os.path.join(folder, "chain.frw"), "w") as f:
+        f.write("let x = " + " + ".join(["1"] * n) + "\n")
+    proc = run(ferrow, ["--tokens", "chain.frw"], folder)
+    check(proc.returncode == 0 and proc.stderr == b"", f"exit status {proc.returncode}")
+    lines = proc.stdout.decode().split("\n")
+    # let, x, =, n numbers, n - 1 operators, end of line, end of file, and
+    # the empty text after the last line feed.
+    check(len(lines) == 2 * n + 5 and lines[-1] == "", f"{len(lines)} lines")
+    check(lines[3] == "number '1' @1:9", f"line 4 is {lines[3]!r}")
+    check(lines[-4] == "number '1' @1:%d" % (9 + 4 * (n - 1)), f"last number {lines[-4]!r}")
 
 
 TESTS = [value for name, value in sorted(globals().items()) if name.startswith("test_")]

@@ -306,26 +306,11 @@ void Compiler::compileExpression(const Expr& expr) {
         return;
     }
     case ExprKind::Binary:
-        compileBinary(static_cast<const BinaryExpr&>(expr));
-        return;
     case ExprKind::Call:
-        compileCall(static_cast<const CallExpr&>(expr));
+    case ExprKind::Index:
+    case ExprKind::Get:
+        compileChain(expr);
         return;
-    case ExprKind::Index: {
-        const auto& index = static_cast<const IndexExpr&>(expr);
-        compileExpression(*index.object);
-        compileExpression(*index.index);
-        emitOp(OpCode::GET_INDEX, line);
-        return;
-    }
-    case ExprKind::Get: {
-        // A property read is an index read with a string key.
-        const auto& get = static_cast<const GetExpr&>(expr);
-        compileExpression(*get.object);
-        emitConstant(Value::string(get.name), line);
-        emitOp(OpCode::GET_INDEX, line);
-        return;
-    }
     case ExprKind::Function: {
         const auto& function = static_cast<const FunctionExpr&>(expr);
         compileFunction(function.name, function.params, function.body, {line, expr.column});
@@ -335,11 +320,49 @@ void Compiler::compileExpression(const Expr& expr) {
     compileError("cannot compile expression", line, expr.column);
 }
 
+// A chain such as `a + b + c` or `f(x)(y).z` may be any number of links
+// long, so it is not compiled by recursion: the links are gathered from the
+// outermost in, the innermost operand is compiled, and then each link from
+// the inside out. The code is what a recursive walk would emit, and each
+// link consumes the value below its other operands, so a chain of binary
+// operators needs two stack slots however long it is.
+void Compiler::compileChain(const Expr& expr) {
+    std::vector<const Expr*> links;
+    const Expr* operand = &expr;
+    while (const Expr* inner = leftSpineChild(*operand)) {
+        // Checked on the way in, outermost first, as a recursive walk would.
+        if (operand->kind == ExprKind::Call &&
+            static_cast<const CallExpr&>(*operand).args.size() > kMaxArguments) {
+            compileError("too many arguments", operand->line, operand->column);
+        }
+        links.push_back(operand);
+        operand = inner;
+    }
+
+    compileExpression(*operand);
+    for (auto link = links.rbegin(); link != links.rend(); ++link) {
+        const Expr& e = **link;
+        switch (e.kind) {
+        case ExprKind::Binary: compileBinary(static_cast<const BinaryExpr&>(e)); break;
+        case ExprKind::Call: compileCall(static_cast<const CallExpr&>(e)); break;
+        case ExprKind::Index:
+            compileExpression(*static_cast<const IndexExpr&>(e).index);
+            emitOp(OpCode::GET_INDEX, e.line);
+            break;
+        default:
+            // A property read is an index read with a string key.
+            emitConstant(Value::string(static_cast<const GetExpr&>(e).name), e.line);
+            emitOp(OpCode::GET_INDEX, e.line);
+            break;
+        }
+    }
+}
+
+// The left operand is already on the stack (see compileChain).
 void Compiler::compileBinary(const BinaryExpr& expr) {
     const int32_t line = expr.line;
     if (expr.op == "and" || expr.op == "or") {
         // The result is an operand: the left one when it decides, else the right.
-        compileExpression(*expr.left);
         const int32_t skip =
             emitJump(expr.op == "and" ? OpCode::JUMP_IF_FALSE : OpCode::JUMP_IF_TRUE, line);
         emitOp(OpCode::POP, line);
@@ -347,18 +370,15 @@ void Compiler::compileBinary(const BinaryExpr& expr) {
         patchJump(skip);
         return;
     }
-    compileExpression(*expr.left);
     compileExpression(*expr.right);
     const std::optional<OpCode> op = binaryOpCode(expr.op, false);
     if (!op) compileError("unknown operator " + expr.op, line, 0);
     emitOp(*op, line);
 }
 
+// The callee is already on the stack and the argument count checked (see
+// compileChain).
 void Compiler::compileCall(const CallExpr& expr) {
-    if (expr.args.size() > kMaxArguments) {
-        compileError("too many arguments", expr.line, expr.column);
-    }
-    compileExpression(*expr.callee);
     for (const ExprPtr& arg : expr.args) compileExpression(*arg);
     emitOp(OpCode::CALL, expr.line);
     emitByte(static_cast<uint8_t>(expr.args.size()), expr.line);

@@ -100,6 +100,9 @@ private:
 
     // Expressions.
     void compileExpression(const Expr& expr);
+    // An operator or postfix chain (a left spine, see Ast.h), by a loop; the
+    // two below emit one link each, after the code of its left child.
+    void compileChain(const Expr& expr);
     void compileBinary(const BinaryExpr& expr);
     void compileCall(const CallExpr& expr);
 

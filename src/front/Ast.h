@@ -2,6 +2,12 @@
 // The syntax tree. Every node records a numeric kind and its position; the
 // engines switch on the kind and cast, so the only virtual member is the
 // destructor. Children are owned through unique_ptr.
+//
+// The parser bounds how deeply constructs nest, but not the length of a
+// chain such as `a + b + c + ...` or `f(1)(2)(3)...`, which hangs its links
+// one below the other along the left spine (see leftSpineChild below). Code
+// that walks the tree recurses into the other children and follows a long
+// left spine with a loop; the destructors of the chain nodes do the same.
 
 #include <cstdint>
 #include <memory>
@@ -41,6 +47,9 @@ using ExprPtr = std::unique_ptr<Expr>;
 using StmtPtr = std::unique_ptr<Stmt>;
 using Block = std::vector<StmtPtr>;
 
+// Frees the chain hanging from `head` one link at a time, leaving it null.
+inline void releaseLeftSpine(ExprPtr& head);
+
 struct LiteralExpr : Expr {
     LiteralExpr() : Expr(ExprKind::Literal) {}
     Value value;
@@ -69,6 +78,7 @@ struct UnaryExpr : Expr {
 
 struct BinaryExpr : Expr {
     BinaryExpr() : Expr(ExprKind::Binary) {}
+    ~BinaryExpr() override { releaseLeftSpine(left); }
     std::string op;  // "+", "-", ..., "==", "<", "and", "or"
     ExprPtr left;
     ExprPtr right;
@@ -76,18 +86,21 @@ struct BinaryExpr : Expr {
 
 struct CallExpr : Expr {
     CallExpr() : Expr(ExprKind::Call) {}
+    ~CallExpr() override { releaseLeftSpine(callee); }
     ExprPtr callee;
     std::vector<ExprPtr> args;
 };
 
 struct IndexExpr : Expr {
     IndexExpr() : Expr(ExprKind::Index) {}
+    ~IndexExpr() override { releaseLeftSpine(object); }
     ExprPtr object;
     ExprPtr index;
 };
 
 struct GetExpr : Expr {
     GetExpr() : Expr(ExprKind::Get) {}
+    ~GetExpr() override { releaseLeftSpine(object); }
     ExprPtr object;
     std::string name;
     Value key;  // the name as a string value, made once
@@ -99,6 +112,42 @@ struct FunctionExpr : Expr {
     std::vector<std::string> params;
     Block body;
 };
+
+// The child through which a chain continues: the left operand of a binary
+// operator, the callee of a call, the object of an index or a field read;
+// null for every other kind of node. An expression's left spine is the
+// path that repeatedly takes this child. Evaluating a link needs the value
+// of this child first, so walkers descend the spine, handle the innermost
+// operand, and then the links from the inside out.
+inline ExprPtr* leftSpineSlot(Expr& e) {
+    switch (e.kind) {
+    case ExprKind::Binary: return &static_cast<BinaryExpr&>(e).left;
+    case ExprKind::Call: return &static_cast<CallExpr&>(e).callee;
+    case ExprKind::Index: return &static_cast<IndexExpr&>(e).object;
+    case ExprKind::Get: return &static_cast<GetExpr&>(e).object;
+    default: return nullptr;
+    }
+}
+
+inline const Expr* leftSpineChild(const Expr& e) {
+    switch (e.kind) {
+    case ExprKind::Binary: return static_cast<const BinaryExpr&>(e).left.get();
+    case ExprKind::Call: return static_cast<const CallExpr&>(e).callee.get();
+    case ExprKind::Index: return static_cast<const IndexExpr&>(e).object.get();
+    case ExprKind::Get: return static_cast<const GetExpr&>(e).object.get();
+    default: return nullptr;
+    }
+}
+
+inline void releaseLeftSpine(ExprPtr& head) {
+    ExprPtr link = std::move(head);
+    while (link) {
+        ExprPtr* slot = leftSpineSlot(*link);
+        ExprPtr next = slot ? std::move(*slot) : nullptr;
+        // Frees the link, whose own spine child has just been taken away.
+        link = std::move(next);
+    }
+}
 
 struct LetStmt : Stmt {
     LetStmt() : Stmt(StmtKind::Let) {}

@@ -2,9 +2,9 @@
 // operators, unary and postfix operators, primaries and literals, and the
 // expansion of interpolated strings into calls of `str` joined with "+".
 
-#include <algorithm>
-#include <cmath>
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "value/Errors.h"
@@ -38,12 +38,16 @@ int binaryPrecedence(TokenKind kind) {
     }
 }
 
-// Integral literals truncate toward zero like every double-to-integer
-// conversion of the language; NaN, infinities and anything outside the
-// 64-bit range become the smallest integer.
-int64_t literalToInt64(double d) {
-    if (std::isnan(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0) return INT64_MIN;
-    return static_cast<int64_t>(d);
+// An integer literal is read from its digits, so that it is exact over the
+// whole 64-bit range; the lexer's double has only 53 bits of precision. One
+// that does not fit becomes that double, the nearest float to its value
+// (infinity for a very long one), rather than a wrapped integer.
+Value integerLiteral(const Token& token) {
+    const std::string& digits = token.text;
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc() && end == digits.data() + digits.size()) return Value::integer(value);
+    return Value::number(token.number);
 }
 
 // Positions inside a ${...} piece count from the piece's own start; this
@@ -89,33 +93,22 @@ std::vector<Token> tokenizePiece(const StringPart& part) {
 }  // namespace
 
 // expression -> unary { binop expression }   (precedence climbing)
-// Each pass of the loop puts the tree built so far one level lower, so its
-// depth is tracked here rather than by the recursion.
+// The loop reads a left-associative chain: the tree built so far becomes the
+// left operand of the next link at the same level, and only the right
+// operand is nested.
 ExprPtr Parser::parseExpression(int minPrec) {
-    const int outerReach = reach_;
-    reach_ = depth_;
     ExprPtr left = parseUnary();
-    int leftReach = reach_;
 
     for (;;) {
         const int prec = binaryPrecedence(current().kind);
         if (prec == 0 || prec < minPrec) break;
         Token op = take();
-        reach_ = depth_;
-        ExprPtr right;
-        {
-            Nest nest(*this);
-            right = parseExpression(op.kind == TokenKind::Caret ? prec : prec + 1);
-        }
-        leftReach = wrap(leftReach, reach_, op);
         auto node = makeNode<BinaryExpr>(op);
+        node->right = parseNested(op.kind == TokenKind::Caret ? prec : prec + 1);
         node->op = std::move(op.text);
         node->left = std::move(left);
-        node->right = std::move(right);
         left = std::move(node);
     }
-
-    reach_ = std::max(outerReach, leftReach);
     return left;
 }
 
@@ -131,17 +124,14 @@ ExprPtr Parser::parseUnary() {
 }
 
 // postfix -> primary { '(' [ expression { ',' expression } ] ')' | '[' expression ']' | '.' NAME }
+// Like an operator chain, a postfix chain is read by the loop at one level;
+// only the arguments and the index are nested.
 ExprPtr Parser::parsePostfix() {
-    const int outerReach = reach_;
-    reach_ = depth_;
     ExprPtr expr = parsePrimary();
-    int exprReach = reach_;
 
     for (;;) {
         if (check(TokenKind::LParen)) {
-            Token open = take();
-            auto node = makeNode<CallExpr>(open);
-            reach_ = depth_;
+            auto node = makeNode<CallExpr>(take());
             if (!check(TokenKind::RParen)) {
                 node->args.push_back(parseNested(0));
                 while (check(TokenKind::Comma)) {
@@ -150,32 +140,24 @@ ExprPtr Parser::parsePostfix() {
                 }
             }
             expect(TokenKind::RParen, "')' after arguments");
-            exprReach = wrap(exprReach, reach_, open);
             node->callee = std::move(expr);
             expr = std::move(node);
         } else if (check(TokenKind::LBracket)) {
-            Token open = take();
-            auto node = makeNode<IndexExpr>(open);
-            reach_ = depth_;
+            auto node = makeNode<IndexExpr>(take());
             node->index = parseNested(0);
             expect(TokenKind::RBracket, "']' after index");
-            exprReach = wrap(exprReach, reach_, open);
             node->object = std::move(expr);
             expr = std::move(node);
         } else if (check(TokenKind::Dot)) {
-            Token dot = take();
-            auto node = makeNode<GetExpr>(dot);
+            auto node = makeNode<GetExpr>(take());
             node->name = expect(TokenKind::Name, "a field name after '.'").text;
-            node->key = Value::string(node->name);
-            exprReach = wrap(exprReach, depth_, dot);
+            node->key = internString(node->name);
             node->object = std::move(expr);
             expr = std::move(node);
         } else {
             break;
         }
     }
-
-    reach_ = std::max(outerReach, exprReach);
     return expr;
 }
 
@@ -193,7 +175,7 @@ ExprPtr Parser::parsePrimary() {
     case TokenKind::String: {
         Token t = take();
         auto node = makeNode<LiteralExpr>(t);
-        node->value = Value::string(std::move(t.text));
+        node->value = internString(t.text);
         return node;
     }
     case TokenKind::InterpString: return parseInterpolation(take());
@@ -232,7 +214,7 @@ ExprPtr Parser::parsePrimary() {
 
 ExprPtr Parser::parseNumber(const Token& token) {
     auto node = makeNode<LiteralExpr>(token);
-    node->value = token.isInteger ? Value::integer(literalToInt64(token.number)) : Value::number(token.number);
+    node->value = token.isInteger ? integerLiteral(token) : Value::number(token.number);
     return node;
 }
 
@@ -289,7 +271,7 @@ ExprPtr Parser::parseMapKey() {
     if (check(TokenKind::Name)) {
         Token t = take();
         auto node = makeNode<LiteralExpr>(t);
-        node->value = Value::string(std::move(t.text));
+        node->value = internString(t.text);
         return node;
     }
     if (check(TokenKind::LBracket)) {
@@ -311,24 +293,25 @@ ExprPtr Parser::parseFunctionExpr() {
 }
 
 // An interpolated string becomes its pieces joined with "+", each embedded
-// expression wrapped as str(expression). The pieces are parsed by a parser of
-// their own, which starts at this node's depth so that the limit holds for
-// the whole tree.
+// expression wrapped as str(expression). The pieces after the first are
+// right operands of the join, one level down, like those of any operator
+// chain; an embedded expression is parsed by a parser of its own that starts
+// at that level, so that the limit holds for the whole tree.
 ExprPtr Parser::parseInterpolation(const Token& token) {
     if (token.parts.empty()) {
         auto node = makeNode<LiteralExpr>(token);
-        node->value = Value::string("");
+        node->value = internString("");
         return node;
     }
 
     ExprPtr joined;
-    int joinedReach = depth_;
     for (const StringPart& part : token.parts) {
+        std::optional<Nest> nest;
+        if (joined) nest.emplace(*this);
         ExprPtr piece;
-        int pieceReach = depth_;
         if (!part.isExpr) {
             auto literal = makeNode<LiteralExpr>(token);
-            literal->value = Value::string(part.text);
+            literal->value = internString(part.text);
             piece = std::move(literal);
         } else {
             auto call = makeNode<CallExpr>(token);
@@ -337,24 +320,19 @@ ExprPtr Parser::parseInterpolation(const Token& token) {
             call->callee = std::move(callee);
             Parser inner(tokenizePiece(part), depth_);
             call->args.push_back(inner.parsePiece(token));
-            pieceReach = std::max(inner.reach(), depth_ + 1);
             piece = std::move(call);
         }
 
         if (!joined) {
             joined = std::move(piece);
-            joinedReach = pieceReach;
             continue;
         }
-        joinedReach = wrap(joinedReach, pieceReach + 1, token);
         auto plus = makeNode<BinaryExpr>(token);
         plus->op = "+";
         plus->left = std::move(joined);
         plus->right = std::move(piece);
         joined = std::move(plus);
     }
-
-    reach_ = std::max(reach_, joinedReach);
     return joined;
 }
 
@@ -363,6 +341,15 @@ ExprPtr Parser::parsePiece(const Token& stringToken) {
     if (!check(TokenKind::Eof))
         fail("unexpected " + describeToken(current()) + " in ${...} interpolation", stringToken);
     return expr;
+}
+
+Value Parser::internString(std::string_view text) {
+    // The table's key views the bytes of the string it maps to.
+    auto found = strings_.find(text);
+    if (found != strings_.end()) return found->second;
+    Value value = Value::string(text);
+    strings_.emplace(value.asString(), value);
+    return value;
 }
 
 }  // namespace ferrow

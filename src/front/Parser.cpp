@@ -4,7 +4,6 @@
 
 #include "front/Parser.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "value/Errors.h"
@@ -19,7 +18,7 @@ Block parse(std::vector<Token> tokens) {
 }
 
 Parser::Parser(std::vector<Token> tokens, int depth)
-    : tokens_(std::move(tokens)), depth_(depth), reach_(depth) {
+    : tokens_(std::move(tokens)), depth_(depth) {
     // Every caller hands over a lexer result, which always ends in Eof; an
     // empty vector would leave current() without a token to stand on.
     if (tokens_.empty() || tokens_.back().kind != TokenKind::Eof) tokens_.emplace_back();
@@ -33,7 +32,6 @@ Parser::Nest::Nest(Parser& p) : p_(p) {
         --p_.depth_;
         p_.tooDeep(p_.current());
     }
-    p_.touch();
 }
 
 // ---------------------------------------------------------------------------
@@ -75,12 +73,6 @@ std::string Parser::describeToken(const Token& token) {
     if (token.kind == TokenKind::Eof) return "end of file";
     if (token.kind == TokenKind::Newline) return "end of line";
     return "'" + token.text + "'";
-}
-
-int Parser::wrap(int leftReach, int rightReach, const Token& at) const {
-    int combined = std::max(leftReach + 1, rightReach);
-    if (combined > kMaxNesting) tooDeep(at);
-    return combined;
 }
 
 // ---------------------------------------------------------------------------

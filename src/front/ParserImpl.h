@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "front/Ast.h"
@@ -11,16 +13,27 @@
 
 namespace ferrow {
 
-// No syntax tree may be deeper than this many nodes from the root. The
-// engines and the compiler walk the tree recursively, and so do the parser
-// and the tree's destructors; a fixed bound keeps all of them far from the
-// end of the native stack whatever the input.
+// How deeply constructs may nest: brackets of every kind, blocks, function
+// bodies, unary prefixes, the right operand of a binary operator (so "^",
+// which is right-associative, nests with every link) and ${...} pieces. The
+// parser, the compiler and the tree-walker recurse once per level, so the
+// bound keeps their native stack use small whatever the input. 200 is the
+// usual bound of small language implementations (Lua's limit on nested C
+// calls and CPython's on nested brackets are both 200); written code never
+// comes near it.
+//
+// A chain read by a loop is not nesting: the left operands of binary
+// operators, the callee of a call and the object of an index or a field
+// (together the "left spine" of an expression) stay at their parent's level.
+// `1 + 1 + ... + 1` is one level however long it is, which is why everything
+// that walks the tree follows a long left spine with a loop (see
+// leftSpineChild in Ast.h) rather than by recursion.
 inline constexpr int kMaxNesting = 200;
 
 class Parser {
 public:
-    // `depth` is the depth of the node that encloses what is parsed: 0 for a
-    // whole program, the position of the interpolation for a ${...} piece.
+    // `depth` is the nesting level of what encloses the parsed text: 0 for a
+    // whole program, the level of the node that holds a ${...} piece.
     explicit Parser(std::vector<Token> tokens, int depth = 0);
 
     // block  -> { statement (NEWLINE | EOF | elif | else | end | catch) }
@@ -29,9 +42,6 @@ public:
     // The whole of an interpolation piece: one expression, then end of file.
     // `stringToken` is where extra tokens are reported.
     ExprPtr parsePiece(const Token& stringToken);
-
-    // The deepest node level reached by what was parsed so far.
-    int reach() const { return reach_; }
 
 private:
     // Counts one level of nesting for as long as it lives: the node parsed
@@ -85,25 +95,16 @@ private:
     ExprPtr parseFunctionExpr();
     ExprPtr parseInterpolation(const Token& token);
     ExprPtr parseNumber(const Token& token);
+    // One string value per distinct text in the program (literals and field
+    // names), so that equal keys compare by identity in map lookups.
+    Value internString(std::string_view text);
 
-    // Marks the node at the current depth as reached.
-    void touch() {
-        if (depth_ > reach_) reach_ = depth_;
-    }
-    // Records that `left`, built at the current depth, now sits one level
-    // lower under a new node whose other children reached `rightReach`, and
-    // returns the reach of the combined tree. Loops that wrap the tree built
-    // so far (operator chains, postfix chains, joined interpolation pieces)
-    // deepen every node already in it.
-    int wrap(int leftReach, int rightReach, const Token& at) const;
-
+    std::unordered_map<std::string_view, Value> strings_;
     std::vector<Token> tokens_;
     size_t pos_ = 0;
-    // Depth of the node being parsed: the root statements are at 1.
+    // Nesting level of the construct being parsed: the root statements are
+    // at 1. Never above kMaxNesting.
     int depth_;
-    // The deepest level that any node parsed so far stands at. Loops that
-    // wrap a built tree reset it to measure each part on its own.
-    int reach_;
 };
 
 template <typename Node>

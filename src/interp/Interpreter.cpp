@@ -105,6 +105,18 @@ inline void checkStack(int32_t line, int32_t column) {
     if (stackNearlyExhausted()) failAt(kTooDeep, line, column);
 }
 
+// Chains with fewer links than this below their outermost link are
+// evaluated by recursion; the bound keeps that recursion shallow.
+constexpr int kShortChain = 8;
+
+bool shortChainBelow(const Expr& link) {
+    int below = 0;
+    for (const Expr* e = leftSpineChild(link); e; e = leftSpineChild(*e)) {
+        if (++below == kShortChain) return false;
+    }
+    return true;
+}
+
 template <typename Node>
 Value makeFunction(const Node& node, const EnvPtr& env) {
     Value result = Value::function(newContainer<FunctionObj>());
@@ -125,6 +137,20 @@ constexpr std::size_t kInlineArgs = 4;
 inline void Interpreter::spendStep(int32_t line, int32_t column) {
     if (stepBudget_ == 0) failAt("execution budget exhausted", line, column);
     --stepBudget_;
+}
+
+// Applies one link of a chain to the value of its left operand, callee or
+// object.
+inline Value Interpreter::evalLink(const Expr& link, Value&& value,
+                                   const EnvPtr& env) {
+    switch (link.kind) {
+    case ExprKind::Binary:
+        return evalBinary(static_cast<const BinaryExpr&>(link), std::move(value), env);
+    case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(link), std::move(value), env);
+    case ExprKind::Index:
+        return evalIndex(static_cast<const IndexExpr&>(link), std::move(value), env);
+    default: return evalGet(static_cast<const GetExpr&>(link), std::move(value));
+    }
 }
 
 Interpreter::Interpreter() : globals(Environment::makeGlobals()) { registerNatives(*globals); }
@@ -219,13 +245,42 @@ Value Interpreter::evaluate(const Expr& expr, const EnvPtr& env) {
         failUndefined(name.name, expr.line, expr.column);
     }
     case ExprKind::Unary: return evalUnary(static_cast<const UnaryExpr&>(expr), env);
-    case ExprKind::Binary: return evalBinary(static_cast<const BinaryExpr&>(expr), env);
-    case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(expr), env);
-    case ExprKind::Index: return evalIndex(static_cast<const IndexExpr&>(expr), env);
-    case ExprKind::Get: return evalGet(static_cast<const GetExpr&>(expr), env);
+    case ExprKind::Binary:
+    case ExprKind::Call:
+    case ExprKind::Index:
+    case ExprKind::Get:
+        // A link of a chain. Short chains, nearly all of them, are evaluated
+        // by recursion, which is cheapest; long ones by a loop.
+        if (shortChainBelow(expr)) return evalLink(expr, evaluate(*leftSpineChild(expr), env), env);
+        return evalLongChain(expr, env);
     case ExprKind::Function: return makeFunction(static_cast<const FunctionExpr&>(expr), env);
     }
     failAt("cannot evaluate expression", expr.line, expr.column);
+}
+
+// A chain such as `a + b + c` or `f(x)(y).z` may be any number of links
+// long, so a long one is not evaluated by recursion: its links are stacked
+// from the outermost in, the innermost operand is evaluated, and the links
+// then apply from the inside out, each to the value so far.
+Value Interpreter::evalLongChain(const Expr& expr, const EnvPtr& env) {
+    const std::size_t base = chain_.size();
+    // Leaves chain_ as it was found, also when an operand throws.
+    struct Unstack {
+        std::vector<const Expr*>& links;
+        std::size_t size;
+        ~Unstack() { links.resize(size); }
+    } unstack{chain_, base};
+
+    const Expr* operand = &expr;
+    while (const Expr* inner = leftSpineChild(*operand)) {
+        chain_.push_back(operand);
+        operand = inner;
+    }
+    const std::size_t top = chain_.size();
+
+    Value value = evaluate(*operand, env);
+    for (std::size_t i = top; i-- > base;) value = evalLink(*chain_[i], std::move(value), env);
+    return value;
 }
 
 Value Interpreter::evalListLit(const ListLitExpr& expr, const EnvPtr& env) {
@@ -235,8 +290,7 @@ Value Interpreter::evalListLit(const ListLitExpr& expr, const EnvPtr& env) {
     return Value::newList(std::move(elements));
 }
 
-Value Interpreter::evalGet(const GetExpr& expr, const EnvPtr& env) {
-    const Value object = evaluate(*expr.object, env);
+Value Interpreter::evalGet(const GetExpr& expr, Value&& object) {
     return indexValue(object, expr.key, siteOf(expr));
 }
 
@@ -258,15 +312,14 @@ Value Interpreter::evalUnary(const UnaryExpr& expr, const EnvPtr& env) {
     return negate(operand, siteOf(expr));
 }
 
-Value Interpreter::evalBinary(const BinaryExpr& expr, const EnvPtr& env) {
+Value Interpreter::evalBinary(const BinaryExpr& expr, Value&& left,
+                              const EnvPtr& env) {
     const std::optional<BinOp> op = binOpFromText(expr.op);
     if (!op) failUnknownOperator(expr.op, expr.line, expr.column);
     if (*op == BinOp::And || *op == BinOp::Or) {
-        Value left = evaluate(*expr.left, env);
-        if (isTruthy(left) == (*op == BinOp::Or)) return left;
+        if (isTruthy(left) == (*op == BinOp::Or)) return std::move(left);
         return evaluate(*expr.right, env);
     }
-    const Value left = evaluate(*expr.left, env);
     const Value right = evaluate(*expr.right, env);
     switch (*op) {
     case BinOp::Equal: return Value::boolean(valuesEqual(left, right));
@@ -279,8 +332,7 @@ Value Interpreter::evalBinary(const BinaryExpr& expr, const EnvPtr& env) {
     }
 }
 
-Value Interpreter::evalCall(const CallExpr& expr, const EnvPtr& env) {
-    const Value callee = evaluate(*expr.callee, env);
+Value Interpreter::evalCall(const CallExpr& expr, Value&& callee, const EnvPtr& env) {
     const std::size_t count = expr.args.size();
     if (count > kInlineArgs) return evalCallWithMany(callee, expr, env);
     Value args[kInlineArgs];
@@ -296,8 +348,7 @@ Value Interpreter::evalCall(const CallExpr& expr, const EnvPtr& env) {
     return callValue(callee, Args(args.data(), args.size()), expr.line, expr.column);
 }
 
-Value Interpreter::evalIndex(const IndexExpr& expr, const EnvPtr& env) {
-    const Value object = evaluate(*expr.object, env);
+Value Interpreter::evalIndex(const IndexExpr& expr, Value&& object, const EnvPtr& env) {
     const Value index = evaluate(*expr.index, env);
     return indexValue(object, index, siteOf(expr));
 }

@@ -55,11 +55,17 @@ private:
     Value evalListLit(const ListLitExpr& expr, const EnvPtr& env);
     Value evalMapLit(const MapLitExpr& expr, const EnvPtr& env);
     Value evalUnary(const UnaryExpr& expr, const EnvPtr& env);
-    Value evalBinary(const BinaryExpr& expr, const EnvPtr& env);
-    Value evalCall(const CallExpr& expr, const EnvPtr& env);
-    Value evalIndex(const IndexExpr& expr, const EnvPtr& env);
-    Value evalGet(const GetExpr& expr, const EnvPtr& env);
+    // Operator and postfix chains (left spines, see Ast.h): evalLongChain
+    // evaluates a long one with a loop; evalLink and the four below apply
+    // one link to the value of its left operand, callee or object, which
+    // the caller has evaluated.
+    Value evalLongChain(const Expr& expr, const EnvPtr& env);
+    Value evalLink(const Expr& link, Value&& value, const EnvPtr& env);
+    Value evalBinary(const BinaryExpr& expr, Value&& left, const EnvPtr& env);
+    Value evalCall(const CallExpr& expr, Value&& callee, const EnvPtr& env);
     Value evalCallWithMany(const Value& callee, const CallExpr& expr, const EnvPtr& env);
+    Value evalIndex(const IndexExpr& expr, Value&& object, const EnvPtr& env);
+    Value evalGet(const GetExpr& expr, Value&& object);
     Value callFunction(FunctionObj& function, Args args, int32_t line, int32_t column);
     void execAssign(const AssignStmt& stmt, const EnvPtr& env);
     Flow execIf(const IfStmt& stmt, const EnvPtr& env);
@@ -74,6 +80,9 @@ private:
     int loopDepth_ = 0;  // loops executing in the current function body
     Value returnValue_;  // the value of a return on its way to the call
     uint64_t stepBudget_ = UINT64_MAX;
+    // The links of the chains being evaluated, innermost last; a chain
+    // nested in another's operand stacks its own above and removes them.
+    std::vector<const Expr*> chain_;
 };
 
 }  // namespace ferrow

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -147,6 +148,118 @@ TEST(Compiler, ShortCircuitAndAssignments) {
 0055    0  NIL
 0056    0  RETURN
 )");
+}
+
+TEST(Compiler, ChainsCompileFromTheInnermostOperandOut) {
+    EXPECT_EQ(listing("let y = f(1)(2).k[x] + 3 - 4\n"), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 1 ; f
+0003    1  CONST 2 ; 1
+0006    1  CALL 1
+0008    1  CONST 3 ; 2
+0011    1  CALL 1
+0013    1  CONST 4 ; "k"
+0016    1  GET_INDEX
+0017    1  GET_GLOBAL 5 ; x
+0020    1  GET_INDEX
+0021    1  CONST 6 ; 3
+0024    1  ADD
+0025    1  CONST 7 ; 4
+0028    1  SUB
+0029    1  DEFINE_GLOBAL 0 ; y
+0032    0  NIL
+0033    0  RETURN
+)");
+}
+
+namespace {
+
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (std::size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// The most values that straight-line code (jumps are taken as falling
+// through) holds on the stack above its locals at any point.
+int maxStackHeight(const FunctionProto& proto) {
+    int height = 0;
+    int highest = 0;
+    for (std::size_t ip = 0; ip < proto.code.size();) {
+        const auto op = static_cast<OpCode>(proto.code[ip]);
+        switch (op) {
+        case OpCode::CONST:
+        case OpCode::NIL:
+        case OpCode::TRUE:
+        case OpCode::FALSE:
+        case OpCode::GET_GLOBAL:
+        case OpCode::GET_LOCAL:
+        case OpCode::GET_UPVALUE: ++height; break;
+        case OpCode::CALL: height -= proto.code[ip + 1]; break;
+        case OpCode::NEGATE:
+        case OpCode::NOT:
+        case OpCode::JUMP_IF_FALSE:
+        case OpCode::JUMP_IF_TRUE: break;
+        default:
+            // POP, RETURN, GET_INDEX and the binary operators.
+            --height;
+            break;
+        }
+        highest = std::max(highest, height);
+        ip += 1 + operandBytes(op);
+    }
+    return highest;
+}
+
+}  // namespace
+
+TEST(Compiler, ChainsOfAnyLengthNeedTwoStackSlots) {
+    // Each link consumes the value so far together with its own operands
+    // before the next link pushes anything. Parameters only: no constants.
+    const std::size_t links = 65000;
+    const std::pair<std::string, int> chains[] = {
+        {repeat(" + x", links), 2},
+        {repeat(" - x + x", links / 2), 2},
+        {repeat("(x)", links), 2},
+        {repeat("[x]", links), 2},
+        {repeat("(x)[x](x)", links / 3), 2},
+        // The right operand of "and" replaces the left one.
+        {repeat(" and x", links), 1},
+        // Operands that are chains of their own take one more.
+        {repeat(" + x(x)[x]", links / 3), 3},
+    };
+    for (const auto& [chain, slots] : chains) {
+        auto proto = compileSource("function f(x)\n  return x" + chain + "\nend\n");
+        ASSERT_EQ(proto->protos.size(), 1u);
+        EXPECT_EQ(maxStackHeight(*proto->protos[0]), slots) << chain.substr(0, 20);
+    }
+    // Field names are constants, made anew for every read.
+    EXPECT_EQ(maxStackHeight(*compileSource("m" + repeat(".a", links))), 2);
+}
+
+TEST(Compiler, LongChainsStillMeetTheOperandLimits) {
+    // Every literal and every global name is a constant of its own.
+    for (const std::string& source :
+         {"print(1" + repeat(" + 1", 100000) + ")", "m" + repeat(".a", 100000),
+          "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""}) {
+        try {
+            compileSource(source);
+            ADD_FAILURE() << "compiled: " << source.substr(0, 20);
+        } catch (const FerrowError& error) {
+            EXPECT_EQ(error.kind, "CompileError");
+            EXPECT_EQ(error.message, "too many constants");
+        }
+    }
+    // The argument count is checked before anything else of the chain.
+    const std::string args = repeat("x, ", 255) + "x";
+    try {
+        compileSource("f" + repeat("(1)", 70000) + "(" + args + ")");
+        ADD_FAILURE() << "compiled";
+    } catch (const FerrowError& error) {
+        EXPECT_EQ(error.message, "too many arguments");
+        EXPECT_EQ(error.column, 210002);
+    }
 }
 
 TEST(Compiler, BreakOutOfTryEndsItsHandler) {

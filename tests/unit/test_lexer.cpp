@@ -162,6 +162,19 @@ TEST(Lexer, FractionOrExponentMakesAFloat) {
     EXPECT_EQ(d.number, 2.5);
 }
 
+TEST(Lexer, IntegerTokenKeepsItsSpellingBesideTheNearestDouble) {
+    // The parser reads integer literals from the spelling; the token's
+    // number is the double nearest to it, as for every number.
+    Token a = only("9007199254740993");
+    EXPECT_EQ(a.text, "9007199254740993");
+    EXPECT_EQ(a.number, 9007199254740992.0);
+    EXPECT_TRUE(a.isInteger);
+    Token b = only("18446744073709551616");
+    EXPECT_EQ(b.text, "18446744073709551616");
+    EXPECT_EQ(b.number, 18446744073709551616.0);
+    EXPECT_TRUE(b.isInteger);
+}
+
 TEST(Lexer, DotWithoutDigitIsNotPartOfTheNumber) {
     EXPECT_EQ(kinds("5."), "Number(5) Dot(.)");
     EXPECT_EQ(kinds("1..2"), "Number(1) Dot(.) Number(.2)");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -195,64 +196,110 @@ void expectSyntaxError(const std::string& source, const std::string& message, co
     EXPECT_EQ(f.where, where) << source;
 }
 
-// Longest root-to-leaf path in nodes, statements included.
-int depthOf(const Expr& e);
-int depthOf(const Block& b) {
-    int deepest = 0;
-    for (const StmtPtr& s : b) {
-        int d = 1;
-        switch (s->kind) {
-        case StmtKind::Let: d += depthOf(*static_cast<const LetStmt&>(*s).init); break;
-        case StmtKind::Expr: d += depthOf(*static_cast<const ExprStmt&>(*s).expr); break;
-        case StmtKind::Assign: {
-            const auto& a = static_cast<const AssignStmt&>(*s);
-            d += std::max(depthOf(*a.target), depthOf(*a.value));
-            break;
+// How deeply a tree nests, in the parser's terms: every node stands one
+// level below its parent, statements included, except the child a chain
+// continues through (leftSpineChild), which stays at its parent's level.
+// Chains are followed with a loop, as the engines do, so that trees built
+// from long chains can be measured.
+int nestingOf(const Expr& e);
+int nestingOf(const Block& b);
+
+int nestingOf(const Stmt& s) {
+    int d = 0;  // of the deepest child
+    auto child = [&d](int nesting) { d = std::max(d, nesting); };
+    switch (s.kind) {
+    case StmtKind::Let: child(nestingOf(*static_cast<const LetStmt&>(s).init)); break;
+    case StmtKind::Expr: child(nestingOf(*static_cast<const ExprStmt&>(s).expr)); break;
+    case StmtKind::Assign: {
+        const auto& a = static_cast<const AssignStmt&>(s);
+        child(nestingOf(*a.target));
+        child(nestingOf(*a.value));
+        break;
+    }
+    case StmtKind::If:
+        for (const IfBranch& br : static_cast<const IfStmt&>(s).branches) {
+            if (br.cond) child(nestingOf(*br.cond));
+            child(nestingOf(br.body));
         }
-        case StmtKind::If:
-            for (const IfBranch& br : static_cast<const IfStmt&>(*s).branches) {
-                if (br.cond) d = std::max(d, 1 + depthOf(*br.cond));
-                d = std::max(d, 1 + depthOf(br.body));
+        break;
+    case StmtKind::While: {
+        const auto& w = static_cast<const WhileStmt&>(s);
+        child(nestingOf(*w.cond));
+        child(nestingOf(w.body));
+        break;
+    }
+    case StmtKind::NumericFor: {
+        const auto& f = static_cast<const NumericForStmt&>(s);
+        child(nestingOf(*f.start));
+        child(nestingOf(*f.limit));
+        if (f.step) child(nestingOf(*f.step));
+        child(nestingOf(f.body));
+        break;
+    }
+    case StmtKind::ForIn: {
+        const auto& f = static_cast<const ForInStmt&>(s);
+        child(nestingOf(*f.iterable));
+        child(nestingOf(f.body));
+        break;
+    }
+    case StmtKind::Return: {
+        const auto& r = static_cast<const ReturnStmt&>(s);
+        if (r.value) child(nestingOf(*r.value));
+        break;
+    }
+    case StmtKind::FunctionDecl:
+        child(nestingOf(static_cast<const FunctionDeclStmt&>(s).body));
+        break;
+    case StmtKind::Try: {
+        const auto& t = static_cast<const TryStmt&>(s);
+        child(nestingOf(t.body));
+        child(nestingOf(t.handler));
+        break;
+    }
+    default: break;
+    }
+    return 1 + d;
+}
+
+int nestingOf(const Block& b) {
+    int d = 0;
+    for (const StmtPtr& s : b) d = std::max(d, nestingOf(*s));
+    return d;
+}
+
+int nestingOf(const Expr& top) {
+    int d = 0;  // of the deepest child off the chain
+    auto child = [&d](int nesting) { d = std::max(d, nesting); };
+    for (const Expr* e = &top; e; e = leftSpineChild(*e)) {
+        switch (e->kind) {
+        case ExprKind::Unary: child(nestingOf(*static_cast<const UnaryExpr&>(*e).operand)); break;
+        case ExprKind::Binary: child(nestingOf(*static_cast<const BinaryExpr&>(*e).right)); break;
+        case ExprKind::Call:
+            for (const ExprPtr& a : static_cast<const CallExpr&>(*e).args) child(nestingOf(*a));
+            break;
+        case ExprKind::Index: child(nestingOf(*static_cast<const IndexExpr&>(*e).index)); break;
+        case ExprKind::ListLit:
+            for (const ExprPtr& x : static_cast<const ListLitExpr&>(*e).elements)
+                child(nestingOf(*x));
+            break;
+        case ExprKind::MapLit:
+            for (const auto& [k, v] : static_cast<const MapLitExpr&>(*e).entries) {
+                child(nestingOf(*k));
+                child(nestingOf(*v));
             }
             break;
-        case StmtKind::Return: {
-            const auto& r = static_cast<const ReturnStmt&>(*s);
-            if (r.value) d += depthOf(*r.value);
-            break;
-        }
-        case StmtKind::FunctionDecl: d += depthOf(static_cast<const FunctionDeclStmt&>(*s).body); break;
+        case ExprKind::Function: child(nestingOf(static_cast<const FunctionExpr&>(*e).body)); break;
         default: break;
         }
-        deepest = std::max(deepest, d);
     }
-    return deepest;
+    return 1 + d;
 }
-int depthOf(const Expr& e) {
-    switch (e.kind) {
-    case ExprKind::Unary: return 1 + depthOf(*static_cast<const UnaryExpr&>(e).operand);
-    case ExprKind::Binary: {
-        const auto& b = static_cast<const BinaryExpr&>(e);
-        return 1 + std::max(depthOf(*b.left), depthOf(*b.right));
-    }
-    case ExprKind::Call: {
-        const auto& c = static_cast<const CallExpr&>(e);
-        int d = depthOf(*c.callee);
-        for (const ExprPtr& a : c.args) d = std::max(d, depthOf(*a));
-        return 1 + d;
-    }
-    case ExprKind::Index: {
-        const auto& i = static_cast<const IndexExpr&>(e);
-        return 1 + std::max(depthOf(*i.object), depthOf(*i.index));
-    }
-    case ExprKind::Get: return 1 + depthOf(*static_cast<const GetExpr&>(e).object);
-    case ExprKind::ListLit: {
-        int d = 0;
-        for (const ExprPtr& x : static_cast<const ListLitExpr&>(e).elements) d = std::max(d, depthOf(*x));
-        return 1 + d;
-    }
-    case ExprKind::Function: return 1 + depthOf(static_cast<const FunctionExpr&>(e).body);
-    default: return 1;
-    }
+
+// The number of links in the chain that `e` starts.
+std::size_t chainLength(const Expr& e) {
+    std::size_t links = 0;
+    for (const Expr* link = leftSpineChild(e); link; link = leftSpineChild(*link)) ++links;
+    return links;
 }
 
 std::string repeat(const std::string& s, int n) {
@@ -393,6 +440,38 @@ TEST(Parser, UnaryBindsTighterThanEveryBinaryOperator) {
 TEST(Parser, PostfixOperatorsChainFreely) {
     EXPECT_EQ(tree("a.b[1](x).c"), "(get (call (index (get a b) 1) x) c)");
     EXPECT_EQ(tree("f(1, g(2), [3])"), "(call f 1 (call g 2) (list 3))");
+}
+
+TEST(Parser, IntegerLiteralsAreExactOverThe64BitRange) {
+    // A double holds every integer only up to 2^53; the digits are read
+    // exactly instead.
+    EXPECT_EQ(tree("9007199254740993"), "9007199254740993");
+    EXPECT_EQ(tree("6364136223846793005"), "6364136223846793005");
+    EXPECT_EQ(tree("9223372036854775807"), "9223372036854775807");
+    EXPECT_EQ(tree("00009223372036854775807"), "9223372036854775807");
+    EXPECT_EQ(tree("007"), "7");
+}
+
+TEST(Parser, IntegerLiteralsBeyond64BitsAreTheNearestFloat) {
+    auto literalOf = [](const std::string& source) {
+        Block program = parseSource(source);
+        const Expr& e = exprOf(program);
+        EXPECT_EQ(e.kind, ExprKind::Literal);
+        return static_cast<const LiteralExpr&>(e).value;
+    };
+    const Value two63 = literalOf("9223372036854775808");
+    ASSERT_TRUE(two63.isFloat());
+    EXPECT_EQ(two63.asFloat(), 9223372036854775808.0);
+    const Value two64 = literalOf("18446744073709551616");
+    ASSERT_TRUE(two64.isFloat());
+    EXPECT_EQ(two64.asFloat(), 18446744073709551616.0);
+    // Too long for a double as well: infinity, as the lexer read it.
+    const Value huge = literalOf("1" + std::string(400, '0'));
+    ASSERT_TRUE(huge.isFloat());
+    EXPECT_EQ(huge.asFloat(), HUGE_VAL);
+    // A minus sign is an operator, so the smallest integer cannot be
+    // written as one literal.
+    EXPECT_EQ(tree("-9223372036854775808"), "(- 9.2233720368547758e+18)");
 }
 
 TEST(Parser, MapLiteralKeys) {
@@ -538,20 +617,74 @@ TEST(Parser, NestedInterpolationPositionsAreTranslatedTwice) {
 // ---------------------------------------------------------------------------
 // Nesting limit
 
-TEST(Parser, LongOperatorChainIsTooDeep) {
-    expectSyntaxError("x" + repeat(" + 1", 100000), kTooDeep, "1:795");
+TEST(Parser, ChainsAreNotNesting) {
+    // Left-associative operators, postfix operators and the pieces of an
+    // interpolated string, at the old limit and far beyond it. A chain
+    // stands at one level (2, under its statement) and its operands one
+    // below, and their own operands one further when they are operators of
+    // a higher precedence or calls.
+    for (int n : {199, 200, 201, 100000}) {
+        const std::pair<std::string, int> chains[] = {
+            {"x" + repeat(" + 1", n - 1), 3},
+            {"\"a\"" + repeat(" + b + \"c\"", (n - 1) / 2) + (n % 2 ? "" : " + b"), 3},
+            {"x" + repeat(" - 1 * 2", n - 1), 4},
+            {"a" + repeat(" or b and c", n - 1), 4},
+            {"f" + repeat("(1)", n), 3},
+            {"m" + repeat(".a", n), 2},
+            {"m" + repeat("[0]", n), 3},
+            {"m" + repeat(".f(1)[0]", n), 3},
+            {"\"" + repeat("${x}-", n) + "\"", 4},
+        };
+        for (const auto& [source, nesting] : chains) {
+            Block program = parseSource(source);
+            EXPECT_EQ(nestingOf(program), nesting) << n << ": " << source.substr(0, 30);
+            EXPECT_GE(chainLength(exprOf(program)), static_cast<std::size_t>(n - 1))
+                << n << ": " << source.substr(0, 30);
+        }
+    }
+}
+
+TEST(Parser, ChainsKeepTheirShape) {
+    EXPECT_EQ(tree("a + b - c + d"), "(+ (- (+ a b) c) d)");
+    EXPECT_EQ(tree("a < b < c"), "(< (< a b) c)");
+    EXPECT_EQ(tree("a + b * c * d - e"), "(- (+ a (* (* b c) d)) e)");
+    EXPECT_EQ(tree("f(1)(2).x[3] + g.y"), "(+ (index (get (call (call f 1) 2) x) 3) (get g y))");
+    EXPECT_EQ(tree("\"a${b}c${d}\""), "(+ (+ (+ \"a\" (call str b)) \"c\") (call str d))");
+}
+
+TEST(Parser, ChainsCountFromWhereTheyStand) {
+    // A chain adds one level for its operands wherever it stands.
+    Block ok = parseSource(repeat("[", 197) + "x" + repeat(" + 1", 100000) + repeat("]", 197));
+    EXPECT_EQ(nestingOf(ok), 200);
+    expectSyntaxError(repeat("[", 198) + "x + 1" + repeat("]", 198), kTooDeep, "1:203");
 }
 
 TEST(Parser, DeeplyNestedBracketsAreTooDeep) {
     expectSyntaxError(repeat("[", 10000) + repeat("]", 10000), kTooDeep, "1:200");
     expectSyntaxError(repeat("(", 10000) + "x" + repeat(")", 10000), kTooDeep, "1:200");
     expectSyntaxError(repeat("{a: ", 10000) + "1" + repeat("}", 10000), kTooDeep, "1:794");
+    expectSyntaxError("f" + repeat("(g", 10000) + repeat(")", 10000), kTooDeep, "1:399");
+    expectSyntaxError("m" + repeat("[m", 10000) + repeat("]", 10000), kTooDeep, "1:399");
 }
 
 TEST(Parser, DeeplyNestedBlocksAreTooDeep) {
     expectSyntaxError(repeat("if x then\n", 10000) + repeat("end\n", 10000), kTooDeep, "200:4");
     expectSyntaxError(repeat("while x do ", 10000) + repeat("end ", 10000), kTooDeep, "1:2196");
     expectSyntaxError(repeat("function f()\n", 10000) + repeat("end\n", 10000), kTooDeep, "201:1");
+    expectSyntaxError(repeat("return function() ", 10000) + repeat("end ", 10000), kTooDeep,
+                      "1:1801");
+}
+
+TEST(Parser, LongRunsOfPrefixesAreTooDeep) {
+    expectSyntaxError(repeat("-", 100000) + "x", kTooDeep, "1:200");
+    expectSyntaxError(repeat("not ", 100000) + "x", kTooDeep, "1:797");
+}
+
+TEST(Parser, LongPowerChainsAreTooDeep) {
+    // "^" is right-associative: each link is the right operand of the one
+    // before, so a run of them nests.
+    EXPECT_EQ(tree("a ^ b ^ c"), "(^ a (^ b c))");
+    expectSyntaxError("x" + repeat(" ^ 2", 100000), kTooDeep, "1:797");
 }
 
 TEST(Parser, DeepInterpolationNestingIsTooDeep) {
@@ -562,17 +695,20 @@ TEST(Parser, DeepInterpolationNestingIsTooDeep) {
 }
 
 TEST(Parser, TreesUpToTheLimitAreAccepted) {
-    // A chain of n operators under a statement is n + 2 levels deep.
-    Block ok = parseSource("x" + repeat(" + 1", 198));
-    EXPECT_EQ(depthOf(ok), 200);
-    expectSyntaxError("x" + repeat(" + 1", 199), kTooDeep, "1:795");
     Block lists = parseSource(repeat("[", 199) + repeat("]", 199));
-    EXPECT_EQ(depthOf(lists), 200);
+    EXPECT_EQ(nestingOf(lists), 200);
+    expectSyntaxError(repeat("[", 200) + repeat("]", 200), kTooDeep, "1:200");
+    Block minus = parseSource(repeat("-", 198) + "x");
+    EXPECT_EQ(nestingOf(minus), 200);
+    expectSyntaxError(repeat("-", 199) + "x", kTooDeep, "1:200");
+    Block power = parseSource("x" + repeat(" ^ 2", 198));
+    EXPECT_EQ(nestingOf(power), 200);
+    expectSyntaxError("x" + repeat(" ^ 2", 199), kTooDeep, "1:797");
 }
 
 TEST(Parser, NoAcceptedTreeIsDeeperThanTheLimit) {
-    // Mixed shapes where a chain wraps a subtree that was already deep, or a
-    // deep subtree hangs off an early link of a chain.
+    // Mixed shapes: chains that hang off deep subtrees, deep subtrees that
+    // hang off early links of a chain, chains inside interpolation pieces.
     const std::string shapes[] = {
         repeat("[", 150) + "x" + repeat("]", 150) + repeat(" + 1", 60),
         "x + " + repeat("[", 150) + repeat("]", 150) + repeat(" + 1", 60),
@@ -582,11 +718,18 @@ TEST(Parser, NoAcceptedTreeIsDeeperThanTheLimit) {
         repeat("if x then ", 100) + "y" + repeat(" + 1", 110) + repeat(" end", 100),
         "function f() return " + repeat("x + ", 120) + "function() return " + repeat("[", 90) +
             repeat("]", 90) + " end end",
+        "x = " + repeat("(", 197) + "1" + repeat(" + 1", 1000) + repeat(")", 197),
+        "x = " + repeat("(", 198) + "1" + repeat(" + 1", 1000) + repeat(")", 198),
+        repeat("[", 196) + "\"${x + y}\"" + repeat("]", 196),
+        repeat("[", 196) + "\"a${x + y}\"" + repeat("]", 196),
+        repeat("[", 197) + "\"a${x}\"" + repeat("]", 197),
+        repeat("[", 198) + "\"a${x}\"" + repeat("]", 198),
+        repeat("{a: ", 98) + "{[x + y]: 1}" + repeat("}", 98),
     };
     for (const std::string& source : shapes) {
         try {
             Block program = parseSource(source);
-            EXPECT_LE(depthOf(program), 200) << source.substr(0, 60);
+            EXPECT_LE(nestingOf(program), 200) << source.substr(0, 60);
         } catch (const ParseError& e) {
             EXPECT_EQ(e.message, kTooDeep);
         }

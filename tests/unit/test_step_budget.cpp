@@ -94,6 +94,24 @@ TEST(StepBudget, VMCountsBackEdgesAndCalls) {
               "RuntimeError: execution budget exhausted @0:0");
 }
 
+TEST(StepBudget, LongChainsSpendStepsOnCallsOnly) {
+    // An operator chain starts no call and no iteration, however long.
+    std::string sum = "function f(x)\n  return x";
+    for (int i = 0; i < 100000; ++i) sum += " + x";
+    sum += "\nend\nlet y = f(1)\n";
+    EXPECT_EQ(runTree(sum, 1), "ok");
+    EXPECT_EQ(runVM(sum, 1), "ok");
+    // A chain of calls spends one step per call: with f's own call, the
+    // 10,000th call of g is the first one refused.
+    std::string calls = "function g(y) return g end\nfunction f(x)\n  return g";
+    for (int i = 0; i < 100000; ++i) calls += "(x)";
+    calls += "\nend\nf(1)\n";
+    EXPECT_EQ(runTree(calls, 10000), "RuntimeError: execution budget exhausted @3:30008");
+    EXPECT_EQ(runVM(calls, 10000), "RuntimeError: execution budget exhausted @3:0");
+    EXPECT_EQ(runTree(calls, 100001), "ok");
+    EXPECT_EQ(runVM(calls, 100001), "ok");
+}
+
 TEST(StepBudget, UnlimitedByDefault) {
     const std::string source = "let n = 0\nfor i = 1, 300000 do\n  n += 1\nend\n";
     EXPECT_EQ(runVM(source, UINT64_MAX), "ok");
