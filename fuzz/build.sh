@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(lexer parser compiler tree vm float)
+all_targets=(lexer parser compiler tree vm float map)
 targets=("$@")
 ((${#targets[@]} > 0)) || targets=("${all_targets[@]}")
 
