@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzz target and fuzzes it for a number of seconds.
 # Usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...]
-#   TARGET is lexer, parser, compiler, tree, vm or float; SECONDS 0 only
+#   TARGET is lexer, parser, compiler, tree, vm, float or map; SECONDS 0 only
 #   builds (and merges, see below).
 # New inputs go to fuzz/corpus-work/TARGET (not committed), seeded from the
 # committed fuzz/corpus/TARGET; crashes, timeouts and out-of-memory inputs
