@@ -2,8 +2,11 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "compiler/Compiler.h"
 #include "value/Errors.h"
