@@ -152,7 +152,7 @@ void* Heap::allocate(std::size_t bytes) {
     const std::size_t counted = rounded(bytes);
     charge(counted);
     void* block = nullptr;
-    if (bytes <= kSmallLimit) {
+    if (isSmall(bytes)) {
         try {
             block = allocateSmall(sizeClass(counted));
         } catch (const std::bad_alloc&) {
@@ -161,7 +161,7 @@ void* Heap::allocate(std::size_t bytes) {
         }
         return block;
     }
-    block = std::malloc(bytes);
+    block = std::malloc(bytes == 0 ? 1 : bytes);
     if (!block) {
         bytes_ -= counted;
         throw std::bad_alloc();
@@ -171,7 +171,7 @@ void* Heap::allocate(std::size_t bytes) {
 
 void* Heap::reallocate(void* block, std::size_t oldBytes, std::size_t newBytes) {
     if (!block) return allocate(newBytes);
-    if (oldBytes <= kSmallLimit || newBytes <= kSmallLimit) {
+    if (isSmall(oldBytes) || isSmall(newBytes)) {
         if (rounded(oldBytes) == rounded(newBytes)) return block;
         void* moved = allocate(newBytes);
         std::memcpy(moved, block, std::min(oldBytes, newBytes));
@@ -194,7 +194,7 @@ void Heap::deallocate(void* block, std::size_t bytes) noexcept {
     if (!block) return;
     const std::size_t counted = rounded(bytes);
     bytes_ -= counted;
-    if (bytes <= kSmallLimit) {
+    if (isSmall(bytes)) {
         auto* free = static_cast<FreeBlock*>(block);
         const std::size_t sizeClass = counted / kGranule;
         free->next = freeLists_[sizeClass];

@@ -30,6 +30,17 @@
 
 #include "value/Object.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define FERROW_HEAP_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FERROW_HEAP_POOL 0
+#endif
+#endif
+#ifndef FERROW_HEAP_POOL
+#define FERROW_HEAP_POOL 1
+#endif
+
 namespace ferrow {
 
 class Heap {
@@ -86,14 +97,18 @@ private:
     // objects a program makes and drops. Chunks go back when the heap ends.
     static constexpr std::size_t kGranule = 16;
     static constexpr std::size_t kSmallLimit = 256;
+    // Under AddressSanitizer every block comes from the system, so that a
+    // use after free or a leaked object is reported rather than hidden in a
+    // chunk.
+    static constexpr bool kPooled = FERROW_HEAP_POOL;
+    static bool isSmall(std::size_t bytes) noexcept { return kPooled && bytes <= kSmallLimit; }
     static constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
     static std::size_t sizeClass(std::size_t bytes) noexcept {
         return (bytes + kGranule - 1) / kGranule;
     }
     // A request's size as the heap counts it.
     static std::size_t rounded(std::size_t bytes) noexcept {
-        return bytes <= kSmallLimit ? (bytes == 0 ? kGranule : sizeClass(bytes) * kGranule)
-                                    : bytes;
+        return isSmall(bytes) ? (bytes == 0 ? kGranule : sizeClass(bytes) * kGranule) : bytes;
     }
     void* allocateSmall(std::size_t sizeClass);
     struct FreeBlock {
