@@ -49,7 +49,7 @@ public:
     void refund(std::size_t bytes) noexcept { bytes_ -= bytes; }
 
     std::size_t bytesInUse() const noexcept { return bytes_; }
-    std::size_t limit() const noexcept { return limit_; }
+    std::size_t limit() const noexcept;
     // What the limit is derived from: the address-space limit or the cgroup
     // memory limit when set, else physical memory, less a margin.
     static std::size_t systemLimit();
@@ -104,7 +104,11 @@ private:
     FreeBlock* chunks_ = nullptr;  // every chunk, linked through its first bytes
 
     std::size_t bytes_ = 0;
+    // Until limitKnown_, limit_ is only the point at which the real limit
+    // is looked up.
+    static constexpr std::size_t kProvisionalLimit = std::size_t{16} << 20;
     std::size_t limit_ = 0;
+    bool limitKnown_ = false;
     std::size_t nextCollection_ = 0;
     GcObj* head_ = nullptr;  // every tracked container
     std::size_t tracked_ = 0;
