@@ -177,6 +177,8 @@ public:
             out.code[k].c = to;
         }
         out.globalSlots.assign(proto_.constants.size(), nullptr);
+        out.maxStack = proto_.maxStack;
+        out.arity = proto_.arity;
         return true;
     }
 

@@ -8,8 +8,10 @@
 // Rules for editing this file:
 // - The value stack is raw storage reserved once (kMaxStack values) that
 //   never moves: `slots` (the frame's locals), open upvalues and references
-//   to stack elements stay valid across pushes. Every push in the loop
-//   follows ROOM(), which raises "stack overflow" first.
+//   to stack elements stay valid across pushes. The loop pushes without
+//   checking: a call checks that its frame has room for the prototype's
+//   maxStack values (pushFrame, and the CALL fast path), and pushes outside
+//   the loop go through push(), which checks.
 // - Inside the loop the top of the stack lives in the local `sp`; the member
 //   top_ is only right after SYNC(). SYNC() before anything out of line that
 //   reads the stack or may throw (slow paths, errors, calls, natives,
@@ -307,7 +309,6 @@ Value VM::runLoop(std::size_t stopDepth) {
     Value* slots;
     const Value* constants;
     Value** globalSlots;
-    Value* const stackEnd = stack_ + kMaxStack;
 
 #define LOAD_FRAME()                                                   \
     do {                                                               \
@@ -322,13 +323,6 @@ Value VM::runLoop(std::size_t stopDepth) {
 #define SYNC() (top_ = sp)
 #define RELOAD() (sp = top_)
 #define LINE() static_cast<int32_t>(ip->line)
-#define ROOM()                    \
-    do {                          \
-        if (sp == stackEnd) {     \
-            SYNC();               \
-            stackOverflow();      \
-        }                         \
-    } while (0)
 #define PUSH(v)              \
     do {                     \
         new (sp) Value(v);   \
@@ -391,22 +385,18 @@ dispatch:
 #endif
 
     VM_CASE(CONST) {
-        ROOM();
         PUSH(constants[ip->a]);
         NEXT();
     }
     VM_CASE(NIL) {
-        ROOM();
         PUSH(Value());
         NEXT();
     }
     VM_CASE(TRUE) {
-        ROOM();
         PUSH(Value::boolean(true));
         NEXT();
     }
     VM_CASE(FALSE) {
-        ROOM();
         PUSH(Value::boolean(false));
         NEXT();
     }
@@ -436,7 +426,6 @@ dispatch:
             if (!slot) undefinedVariable(constants[ip->a], LINE());
             globalSlots[ip->a] = slot;
         }
-        ROOM();
         PUSH(*slot);
         NEXT();
     }
@@ -465,7 +454,6 @@ dispatch:
         NEXT();
     }
     VM_CASE(GET_LOCAL) {
-        ROOM();
         PUSH(slots[ip->a]);
         NEXT();
     }
@@ -480,7 +468,6 @@ dispatch:
         NEXT();
     }
     VM_CASE(GET_UPVALUE) {
-        ROOM();
         PUSH(*frame->closure->upvalues[ip->a]->location);
         NEXT();
     }
@@ -523,7 +510,6 @@ dispatch:
         NEXT();
     }
     VM_CASE(LL_INDEX) {
-        ROOM();
         const Value& object = slots[ip->a];
         const Value& key = slots[ip->b];
         if (const Value* found = quickIndex(object, key)) {
@@ -537,7 +523,6 @@ dispatch:
         NEXT();
     }
     VM_CASE(LK_INDEX) {
-        ROOM();
         const Value& object = slots[ip->a];
         const Value& key = constants[ip->b];
         if (const Value* found = quickIndex(object, key)) {
@@ -561,7 +546,6 @@ dispatch:
         NEXT();
     }
     VM_CASE(GET_INDEX_KEEP) {
-        ROOM();
         SYNC();
         Value* out = sp;
         new (out) Value(slowIndex(SECOND(), TOP(), LINE()));
@@ -595,7 +579,6 @@ dispatch:
     // top op K(b) replaces the top.
 #define ARITH_FUSED(name, opcode)                                            \
     VM_CASE(LL_##name) {                                                     \
-        ROOM();                                                              \
         const Value& a = slots[ip->a];                                       \
         const Value& b = slots[ip->b];                                       \
         if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
@@ -606,7 +589,6 @@ dispatch:
         NEXT();                                                              \
     }                                                                        \
     VM_CASE(LK_##name) {                                                     \
-        ROOM();                                                              \
         const Value& a = slots[ip->a];                                       \
         const Value& b = constants[ip->b];                                   \
         if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
@@ -799,21 +781,42 @@ dispatch:
     }
     VM_CASE(CALL) {
         const std::size_t argCount = static_cast<std::size_t>(ip->a);
-        SYNC();
-        if (stepBudget_-- == 0) budgetExhausted(stepBudget_, LINE());
+        if (stepBudget_-- == 0) {
+            SYNC();
+            budgetExhausted(stepBudget_, LINE());
+        }
         frame->ip = ip + 1;
         const Value& callee = sp[-static_cast<std::ptrdiff_t>(argCount) - 1];
         if (callee.isClosure()) {
-            pushFrame(*callee.asClosure(), argCount, LINE());
+            VMClosure* closure = callee.asClosure();
+            VMCode* code = closure->code;
+            // Translated before, the right number of arguments, room for
+            // the frame and its values: push the frame here. Anything
+            // else (and every error) goes through pushFrame.
+            if (code && code->arity == static_cast<int32_t>(argCount) &&
+                frames.size() < kMaxFrames &&
+                static_cast<std::size_t>(sp - stack_) - argCount + code->maxStack <= kMaxStack) {
+                const std::size_t base = static_cast<std::size_t>(sp - stack_) - argCount;
+                frames.push_back(CallFrame{closure, code->code.data(), base, code});
+                frame = &frames.back();
+                ip = code->code.data();
+                codeBase = ip;
+                slots = stack_ + base;
+                constants = closure->proto->constants.data();
+                globalSlots = code->globalSlots.data();
+                DISPATCH();
+            }
+            SYNC();
+            pushFrame(*closure, argCount, LINE());
             LOAD_FRAME();
             DISPATCH();
         }
+        SYNC();
         callValue(argCount, LINE());
         RELOAD();
         NEXT();
     }
     VM_CASE(CLOSURE) {
-        ROOM();
         SYNC();
         makeClosure(frame->closure->proto->protos[static_cast<std::size_t>(ip->a)], *frame);
         RELOAD();
@@ -867,7 +870,6 @@ dispatch:
     }
     VM_CASE(TRY_BEGIN) {
         // The handler delivers the caught value into one more slot.
-        ROOM();
         SYNC();
         handlers.push_back(TryHandler{frames.size(), stackSize(), codeBase + ip->c});
         NEXT();
@@ -895,7 +897,6 @@ dispatch:
 #undef SYNC
 #undef RELOAD
 #undef LINE
-#undef ROOM
 #undef PUSH
 #undef POP
 #undef TOP

@@ -82,6 +82,8 @@ struct VMCode {
     std::vector<uint16_t> sourceCount;
     // The resolved global of each constant that names one, filled lazily.
     std::vector<Value*> globalSlots;
+    uint32_t maxStack = 0;  // the prototype's
+    int32_t arity = 0;
 };
 
 // Translates a prototype. `handlers` is the dispatch loop's label table
