@@ -235,7 +235,11 @@ FERROW_HOT const Value* quickIndex(const Value& object, const Value& key) {
         if (i >= 0 && static_cast<uint64_t>(i) < list.size()) return &list[static_cast<std::size_t>(i)];
         return nullptr;
     }
-    if (object.isMap() && (key.isString() || key.isNumber())) {
+    if (object.isMap() && key.isString()) {
+        const Value* found = object.asMap()->findString(key.asStringObj());
+        return found ? found : &kNil;
+    }
+    if (object.isMap() && key.isNumber()) {
         const Value* found = object.asMap()->find(key);
         return found ? found : &kNil;
     }
@@ -559,6 +563,17 @@ dispatch:
         NEXT();
     }
     VM_CASE(SET_INDEX_POP) {
+        // An existing entry of a map under a string key is replaced in place.
+        if (sp[-3].isMap() && sp[-2].isString()) {
+            if (Value* slot = sp[-3].asMap()->findString(sp[-2].asStringObj())) {
+                --sp;
+                *slot = std::move(*sp);
+                sp->~Value();
+                POP();
+                POP();
+                NEXT();
+            }
+        }
         SYNC();
         storeIndex(LINE());
         RELOAD();
