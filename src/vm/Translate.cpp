@@ -177,6 +177,7 @@ public:
             out.code[k].c = to;
         }
         out.globalSlots.assign(proto_.constants.size(), nullptr);
+        out.nested.assign(proto_.protos.size(), nullptr);
         out.maxStack = proto_.maxStack;
         out.arity = proto_.arity;
         return true;

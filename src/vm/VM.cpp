@@ -826,6 +826,27 @@ dispatch:
             LOAD_FRAME();
             DISPATCH();
         }
+        if (callee.isNative()) {
+            const NativeObj& native = *callee.asNative();
+            const auto count = static_cast<int32_t>(argCount);
+            if (count >= native.minArity && (native.maxArity < 0 || count <= native.maxArity)) {
+                // As callNative: the arguments are read in place, and the
+                // callee stays on the stack during the call.
+                SYNC();
+                {
+                    Value* const calleeSlot = sp - argCount - 1;
+                    Value result = native.fn(*this, Args(calleeSlot + 1, argCount));
+                    RELOAD();
+                    while (sp > calleeSlot) {
+                        --sp;
+                        sp->~Value();
+                    }
+                    new (sp) Value(std::move(result));
+                    ++sp;
+                }
+                NEXT();
+            }
+        }
         SYNC();
         callValue(argCount, LINE());
         RELOAD();
@@ -833,16 +854,18 @@ dispatch:
     }
     VM_CASE(CLOSURE) {
         SYNC();
-        makeClosure(frame->closure->proto->protos[static_cast<std::size_t>(ip->a)], *frame);
+        makeClosure(static_cast<std::size_t>(ip->a), *frame);
         RELOAD();
         NEXT();
     }
     VM_CASE(RETURN) {
-        SYNC();
         const std::size_t base = frame->base;
         // Captured variables of the returning frame live on in their
         // upvalues.
-        if (!openUpvalues.empty()) closeUpvalues(base);
+        if (!openUpvalues.empty()) {
+            SYNC();
+            closeUpvalues(base);
+        }
         frames.pop_back();
         // Handlers of the returning frame (a return inside a try) end with it.
         while (!handlers.empty() && handlers.back().frameCount > frames.size()) {
@@ -851,13 +874,28 @@ dispatch:
         // The result takes the callee's place; the rest of the frame goes.
         const std::size_t calleeSlot = base == 0 ? 0 : base - 1;
         if (frames.size() == stopDepth) {
+            SYNC();
             Value result = std::move(back());
             truncateStack(calleeSlot);
             return result;
         }
-        stack_[calleeSlot] = std::move(back());
-        truncateStack(calleeSlot + 1);
-        LOAD_FRAME();
+        {
+            Value* const callee = stack_ + calleeSlot;
+            Value result(std::move(sp[-1]));
+            // Released from the top down, as truncateStack does.
+            while (sp > callee) {
+                --sp;
+                sp->~Value();
+            }
+            new (callee) Value(std::move(result));
+            sp = callee + 1;
+        }
+        frame = &frames.back();
+        ip = frame->ip;
+        codeBase = frame->code->code.data();
+        slots = stack_ + frame->base;
+        constants = frame->closure->proto->constants.data();
+        globalSlots = frame->code->globalSlots.data();
         DISPATCH();
     }
     VM_CASE(ITER_PREPARE) {

@@ -88,7 +88,7 @@ private:
     void buildList(std::size_t count);
     void buildMap(std::size_t count, int32_t line);
     void storeIndex(int32_t line);
-    void makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame);
+    void makeClosure(std::size_t index, const CallFrame& frame);
     void iterationSnapshot(int32_t line);
     void lengthOf(int32_t line);
     [[noreturn]] void stackOverflow() const;

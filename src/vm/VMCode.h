@@ -82,6 +82,9 @@ struct VMCode {
     std::vector<uint16_t> sourceCount;
     // The resolved global of each constant that names one, filled lazily.
     std::vector<Value*> globalSlots;
+    // The translations of the nested prototypes, by index, found when the
+    // first closure of each is made.
+    std::vector<VMCode*> nested;
     uint32_t maxStack = 0;  // the prototype's
     int32_t arity = 0;
 };

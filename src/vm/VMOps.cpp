@@ -50,11 +50,15 @@ void VM::storeIndex(int32_t line) {
     truncateStack(stackSize() - 2);
 }
 
-void VM::makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame) {
+void VM::makeClosure(std::size_t index, const CallFrame& frame) {
+    const std::shared_ptr<FunctionProto>& proto = frame.closure->proto->protos[index];
+    VMCode*& code = frame.code->nested[index];
+    if (!code) code = &codeFor(*proto);
     Value value = Value::closure(newContainer<VMClosure>());
     VMClosure& closure = *value.asClosure();
     closure.proto = proto;
     closure.name = &proto->name;
+    closure.code = code;
     closure.upvalues.reserve(proto->upvalues.size());
     for (const UpvalueDesc& desc : proto->upvalues) {
         if (desc.isLocal) {
