@@ -36,8 +36,10 @@ public:
 
     // Both are reserved at construction and never grown: open upvalues and
     // the dispatch loop point into the stack, which therefore must not move.
-    // A push onto a full stack is "stack overflow"; a call that would make
-    // frame 4,097 is "call stack overflow (too much recursion)".
+    // A call whose frame could pass the stack's end (by its prototype's
+    // maximum depth) or a push onto a full stack is "stack overflow"; a call
+    // that would make frame 4,097 is "call stack overflow (too much
+    // recursion)".
     static constexpr std::size_t kMaxStack = 65536;
     static constexpr std::size_t kMaxFrames = 4096;
 
