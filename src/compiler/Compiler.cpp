@@ -8,6 +8,7 @@
 
 #include "compiler/Compiler.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -243,6 +244,7 @@ void Compiler::compileFunction(const std::string& name, const std::vector<std::s
     emitOp(OpCode::NIL, pos.line);
     emitOp(OpCode::RETURN, pos.line);
     state.proto->upvalues = state.upvalues;
+    state.proto->maxStack = computeMaxStack(*state.proto);
 
     current_ = state.enclosing;
     auto& protos = current_->proto->protos;
@@ -525,11 +527,90 @@ std::shared_ptr<FunctionProto> Compiler::compileProgram(const Block& program) {
     emitOp(OpCode::NIL, 0);
     emitOp(OpCode::RETURN, 0);
     state.proto->upvalues = state.upvalues;
+    state.proto->maxStack = computeMaxStack(*state.proto);
     current_ = nullptr;
     return state.proto;
 }
 
 }  // namespace compiler_detail
+
+uint32_t computeMaxStack(const FunctionProto& proto) {
+    const std::vector<uint8_t>& code = proto.code;
+    // The depth before each instruction, -1 where no path has come yet.
+    std::vector<int64_t> depthAt(code.size() + 1, -1);
+    std::vector<std::size_t> work;
+    int64_t most = proto.arity;
+    auto reach = [&](std::size_t at, int64_t depth) {
+        // Capped, so that code whose loops do not balance (which the
+        // compiler never makes) still ends the search; the VM then refuses
+        // the call as a stack overflow.
+        depth = std::min<int64_t>(depth, int64_t{1} << 24);
+        if (at >= code.size() || depth <= depthAt[at]) return;
+        depthAt[at] = depth;
+        most = std::max(most, depth);
+        work.push_back(at);
+    };
+    reach(0, proto.arity);
+    while (!work.empty()) {
+        const std::size_t pc = work.back();
+        work.pop_back();
+        const auto op = static_cast<OpCode>(code[pc]);
+        const std::size_t width = operandBytes(op);
+        if (pc + width >= code.size()) break;  // malformed; nothing to follow
+        const std::size_t operand =
+            width == 2 ? (code[pc + 1] << 8) | code[pc + 2] : width == 1 ? code[pc + 1] : 0;
+        const std::size_t next = pc + 1 + width;
+        const int64_t depth = depthAt[pc];
+        int64_t after = depth;
+        switch (op) {
+        case OpCode::CONST: case OpCode::NIL: case OpCode::TRUE: case OpCode::FALSE:
+        case OpCode::GET_GLOBAL: case OpCode::GET_LOCAL: case OpCode::GET_UPVALUE:
+        case OpCode::CLOSURE: case OpCode::GET_INDEX_KEEP:
+            after = depth + 1;
+            break;
+        case OpCode::POP: case OpCode::DEFINE_GLOBAL: case OpCode::CLOSE_UPVALUE:
+        case OpCode::GET_INDEX: case OpCode::ADD: case OpCode::SUB: case OpCode::MUL:
+        case OpCode::DIV: case OpCode::FLOOR_DIV: case OpCode::MOD: case OpCode::POW:
+        case OpCode::EQUAL: case OpCode::NOT_EQUAL: case OpCode::LESS: case OpCode::LESS_EQUAL:
+        case OpCode::GREATER: case OpCode::GREATER_EQUAL:
+            after = depth - 1;
+            break;
+        case OpCode::SET_INDEX: case OpCode::FOR_CHECK:
+            after = depth - 2;
+            break;
+        case OpCode::BUILD_LIST:
+            after = depth + 1 - static_cast<int64_t>(operand);
+            break;
+        case OpCode::BUILD_MAP:
+            after = depth + 1 - 2 * static_cast<int64_t>(operand);
+            break;
+        case OpCode::CALL:
+            after = depth - static_cast<int64_t>(operand);
+            break;
+        case OpCode::RETURN: case OpCode::HALT:
+            continue;
+        case OpCode::JUMP:
+            reach(next + operand, depth);
+            continue;
+        case OpCode::LOOP:
+            reach(next - operand, depth);
+            continue;
+        case OpCode::JUMP_IF_FALSE: case OpCode::JUMP_IF_TRUE:
+            reach(next + operand, depth);
+            break;
+        case OpCode::TRY_BEGIN:
+            // The catch part starts with the caught value in one more slot.
+            reach(next + operand, depth + 1);
+            break;
+        default:
+            break;
+        }
+        // An empty literal or a call's result needs a slot at the peak too.
+        most = std::max(most, std::max(after, depth));
+        reach(next, after);
+    }
+    return static_cast<uint32_t>(std::max<int64_t>(most, 0));
+}
 
 std::shared_ptr<FunctionProto> compile(const Block& program) {
     compiler_detail::Compiler compiler;

@@ -23,6 +23,13 @@ struct FunctionProto {
     std::vector<Value> constants;
     std::vector<std::shared_ptr<FunctionProto>> protos;
     std::vector<UpvalueDesc> upvalues;
+    // The most values a call of this function ever has on the stack above
+    // its first local (the arguments included), so that the VM can check
+    // the stack's room once per call.
+    uint32_t maxStack = 0;
 };
+
+// Finds maxStack by following every path through the code.
+uint32_t computeMaxStack(const FunctionProto& proto);
 
 }  // namespace ferrow

@@ -15,6 +15,7 @@ namespace ferrow {
 
 struct Stmt;
 struct FunctionProto;
+struct VMCode;
 
 // The arguments of a call, in place: on the VM's stack, or in the
 // tree-walker's argument array. A callee may move out of them.
@@ -64,6 +65,8 @@ struct VMClosure final : GcObj {
     std::shared_ptr<FunctionProto> proto;
     // The prototype's name, which the closure keeps alive.
     const std::string* name = nullptr;
+    // The running VM's translation of proto, found on the first call.
+    VMCode* code = nullptr;
     std::vector<Ref<Upvalue>, HeapAllocator<Ref<Upvalue>>> upvalues;
 };
 

@@ -87,7 +87,14 @@ std::size_t Heap::systemLimit() {
     return limit;
 }
 
-Heap::Heap() : limit_(systemLimit()) { scheduleNext(); }
+// Finding the system's limit reads several files; a small program never
+// comes near it, so it is looked up only once the heap passes kProvisional.
+Heap::Heap() : limit_(kProvisionalLimit) { scheduleNext(); }
+
+std::size_t Heap::limit() const noexcept {
+    if (!limitKnown_) return std::min(kProvisionalLimit, systemLimit());
+    return limit_;
+}
 
 Heap& Heap::current() noexcept {
     thread_local Heap heap;
@@ -96,6 +103,7 @@ Heap& Heap::current() noexcept {
 
 void Heap::setLimit(std::size_t bytes) noexcept {
     limit_ = bytes == 0 ? systemLimit() : std::min(bytes, systemLimit());
+    limitKnown_ = true;
     scheduleNext();
 }
 
@@ -110,6 +118,10 @@ void Heap::scheduleNext() noexcept {
 // Counted memory
 
 void Heap::charge(std::size_t bytes) {
+    if (bytes > limit_ - std::min(bytes_, limit_) && !limitKnown_) {
+        limit_ = systemLimit();
+        limitKnown_ = true;
+    }
     if (bytes > limit_ - std::min(bytes_, limit_)) {
         // Cycles may be holding what is needed.
         collect();

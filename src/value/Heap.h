@@ -61,7 +61,7 @@ public:
     void refund(std::size_t bytes) noexcept { bytes_ -= bytes; }
 
     std::size_t bytesInUse() const noexcept { return bytes_; }
-    std::size_t limit() const noexcept { return limit_; }
+    std::size_t limit() const noexcept;
     // What the limit is derived from: the address-space limit or the cgroup
     // memory limit when set, else physical memory, less a margin.
     static std::size_t systemLimit();
@@ -120,7 +120,11 @@ private:
     FreeBlock* chunks_ = nullptr;  // every chunk, linked through its first bytes
 
     std::size_t bytes_ = 0;
+    // Until limitKnown_, limit_ is only the point at which the real limit
+    // is looked up.
+    static constexpr std::size_t kProvisionalLimit = std::size_t{16} << 20;
     std::size_t limit_ = 0;
+    bool limitKnown_ = false;
     std::size_t nextCollection_ = 0;
     // Every live container, in no particular order: the collector walks it
     // front to back, which a linked list would make a chase through memory.

@@ -354,6 +354,24 @@ struct MapObj final : GcObj {
 
     Value* find(const Value& key);
     const Value* find(const Value& key) const { return const_cast<MapObj*>(this)->find(key); }
+    // find for a string key, inline: the key's cached hash first, then its
+    // identity (the compiler shares one string per constant text), then
+    // its bytes.
+    Value* findString(StringObj* key) noexcept {
+        const uint64_t hash = key->hash();
+        if (!index_) {
+            for (MapEntry& entry : entries_) {
+                if (entry.hash == hash && sameString(entry.key, key)) return &entry.value;
+            }
+            return nullptr;
+        }
+        for (std::size_t cell = hash & indexMask_;; cell = (cell + 1) & indexMask_) {
+            const uint32_t position = index_[cell];
+            if (position == kEmpty) return nullptr;
+            MapEntry& entry = entries_[position];
+            if (entry.hash == hash && sameString(entry.key, key)) return &entry.value;
+        }
+    }
     // Replaces the value of an existing equal key in place (keeping that key
     // and its position), else appends.
     void set(const Value& key, Value value);
@@ -377,6 +395,11 @@ struct MapObj final : GcObj {
 private:
     static constexpr std::size_t kLinearLimit = 8;  // up to here, no index
     static constexpr uint32_t kEmpty = UINT32_MAX;
+
+    static bool sameString(const Value& entryKey, StringObj* key) noexcept {
+        return entryKey.isString() &&
+               (entryKey.asStringObj() == key || entryKey.asString() == key->view());
+    }
 
     std::size_t lookup(const Value& key, uint64_t hash) const noexcept;
     void rebuildIndex(std::size_t minCapacity);

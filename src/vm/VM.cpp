@@ -1,34 +1,55 @@
 // The VM's dispatch loop.
 //
+// The loop runs the VM's translation of each prototype (VMCode.h,
+// Translate.cpp), not the compiler's bytecode: fixed-size instructions with
+// decoded operands, resolved jump targets and fused forms of frequent
+// sequences, dispatched through the handler address each one carries.
+//
 // Rules for editing this file:
-// - The value stack is reserved once and never grows past kMaxStack, so
-//   `stack.data()` never moves: `slots` (the frame's locals), open upvalues
-//   and references to stack elements stay valid across pushes. Every push
-//   in the loop follows ROOM() (elsewhere it goes through push()), which
-//   raises "stack overflow" first.
-// - `frames` is reserved for kMaxFrames and never reallocates either, so the
+// - The value stack is raw storage reserved once (kMaxStack values) that
+//   never moves: `slots` (the frame's locals), open upvalues and references
+//   to stack elements stay valid across pushes. The loop pushes without
+//   checking: a call checks that its frame has room for the prototype's
+//   maxStack values (pushFrame, and the CALL fast path), and pushes outside
+//   the loop go through push(), which checks.
+// - Inside the loop the top of the stack lives in the local `sp`; the member
+//   top_ is only right after SYNC(). SYNC() before anything out of line that
+//   reads the stack or may throw (slow paths, errors, calls, natives,
+//   allocation), so that an error unwinds exactly the live values; RELOAD()
+//   after anything that changes the stack out of line.
+// - `frames` is reserved for kMaxFrames and never reallocates, so the
 //   `frame` pointer stays valid while its frame exists. A native may re-enter
 //   the loop through call(); the nested loop only adds and removes frames
 //   above the current one.
 // - The loop keeps the current frame's ip, code, constants, locals and
-//   global cache in locals. They must be re-read (LOAD_FRAME) after anything
-//   that changes the current frame: a closure CALL, RETURN, and a handler
-//   taking an error (which restarts runLoop through execute). Before a CALL
-//   the ip is saved into the frame.
-// - Runtime errors carry the line of the instruction (LINE()) and column 0.
+//   global cache in locals. They must be re-read (LOAD_FRAME, which also
+//   reloads sp) after anything that changes the current frame: a closure
+//   CALL, RETURN, and a handler taking an error (which restarts runLoop
+//   through execute). Before a CALL the ip of the next instruction is saved
+//   into the frame.
+// - `ip` points at the running instruction; runtime errors carry its line
+//   (LINE()) and column 0. A fused instruction comes from source
+//   instructions of one line only, so its errors keep their lines.
 // - Fast paths for numbers come first; anything else goes to the shared
-//   operator semantics, which also produce every error message.
+//   operator semantics, which also produce every error message. A fast path
+//   may write a number over a slot without releasing it only when that slot
+//   is dead or holds a number.
 // - The loop is one large function, where GCC stops inlining on its own.
-//   The stack and value operations it needs on every instruction go through
-//   the FERROW_HOT helpers below, which are forced inline. Rare and bulky
-//   work lives out of line (VMOps.cpp, VMCalls.cpp), and every error is
-//   raised by a cold function.
-// - No local with a destructor may be live at a NEXT(): computed goto does
-//   not run destructors. Such locals live in an inner block.
+//   The operations it needs on every instruction are FERROW_HOT, forced
+//   inline. Rare and bulky work lives out of line (VMOps.cpp, VMCalls.cpp),
+//   and every error is raised by a cold function.
+// - No local with a destructor may be live at a DISPATCH(): computed goto
+//   does not run destructors. Such locals live in an inner block.
+// - A new instruction needs its name in FERROW_FUSED_OPS (VMCode.h), a
+//   pattern in the translator, a shape in checkTranslation and a handler
+//   here; the label table and the switch come from the one list.
 
 #include "vm/VM.h"
 
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "compiler/OpCodes.h"
@@ -57,61 +78,6 @@
 namespace ferrow {
 
 namespace {
-
-using Stack = std::vector<Value>;
-
-// Stack operations of the hot path. Callers have checked the stack size
-// against kMaxStack, which the reserved capacity covers, so a push never
-// reallocates; saying so lets the compiler drop vector's growth path.
-FERROW_HOT void pushCopy(Stack& s, const Value& v) {
-    if (s.size() == s.capacity()) __builtin_unreachable();
-    s.push_back(v);
-}
-FERROW_HOT void pushMove(Stack& s, Value&& v) {
-    if (s.size() == s.capacity()) __builtin_unreachable();
-    s.push_back(std::move(v));
-}
-FERROW_HOT void pushNil(Stack& s) {
-    if (s.size() == s.capacity()) __builtin_unreachable();
-    s.emplace_back();
-}
-FERROW_HOT void pushBool(Stack& s, bool b) {
-    if (s.size() == s.capacity()) __builtin_unreachable();
-    s.push_back(Value::boolean(b));
-}
-FERROW_HOT void popTop(Stack& s) { s.pop_back(); }
-FERROW_HOT void popTo(Stack& s, std::size_t size) {
-    while (s.size() > size) s.pop_back();
-}
-FERROW_HOT void copyInto(Value& dst, const Value& v) { dst = v; }
-FERROW_HOT void moveInto(Value& dst, Value&& v) { dst = std::move(v); }
-FERROW_HOT void setInteger(Value& dst, int64_t i) { dst.setInteger(i); }
-FERROW_HOT void setFloat(Value& dst, double d) { dst.setFloat(d); }
-FERROW_HOT void setBool(Value& dst, bool b) { dst.setBool(b); }
-// The result of a binary operator replaces both operands.
-FERROW_HOT void replaceTwoWithInteger(Stack& s, int64_t i) {
-    s[s.size() - 2].setInteger(i);
-    s.pop_back();
-}
-FERROW_HOT void replaceTwoWithFloat(Stack& s, double d) {
-    s[s.size() - 2].setFloat(d);
-    s.pop_back();
-}
-FERROW_HOT void replaceTwoWithBool(Stack& s, bool b) {
-    s[s.size() - 2].setBool(b);
-    s.pop_back();
-}
-// FOR_CHECK: the three numbers give way to the test's result.
-FERROW_HOT void replaceThreeWithBool(Stack& s, bool b) {
-    s[s.size() - 3].setBool(b);
-    s.pop_back();
-    s.pop_back();
-}
-// RETURN: the result moves into the callee's slot and the frame's values go.
-FERROW_HOT void returnInto(Stack& s, std::size_t calleeSlot) {
-    s[calleeSlot] = std::move(s.back());
-    while (s.size() > calleeSlot + 1) s.pop_back();
-}
 
 inline bool truthy(const Value& v) { return v.isBool() ? v.asBool() : !v.isNil(); }
 
@@ -171,12 +137,126 @@ FERROW_COLD void forLoopNeedsNumbers(int32_t line) {
     return negate(a, OpSite{line, 0, true});
 }
 
+// Fast paths of the arithmetic that fused instructions share. Each writes
+// its result into `out`, which holds no object (a dead slot or a number), and
+// returns false when the operands need the shared rules.
+template <OpCode Op>
+FERROW_HOT bool fastArith(const Value& a, const Value& b, Value* out) {
+    if (a.isInteger() && b.isInteger()) {
+        const int64_t x = a.asInteger();
+        const int64_t y = b.asInteger();
+        if constexpr (Op == OpCode::ADD) {
+            new (out) Value(Value::integer(wrapAdd(x, y)));
+        } else if constexpr (Op == OpCode::SUB) {
+            new (out) Value(Value::integer(wrapSub(x, y)));
+        } else if constexpr (Op == OpCode::MUL) {
+            new (out) Value(Value::integer(wrapMul(x, y)));
+        } else {
+            if (y == 0) return false;
+            new (out) Value(Value::integer(truncMod(x, y)));
+        }
+        return true;
+    }
+    if constexpr (Op == OpCode::MOD) {
+        return false;
+    } else {
+        if (!a.isNumber() || !b.isNumber()) return false;
+        const double x = asDouble(a);
+        const double y = asDouble(b);
+        if constexpr (Op == OpCode::ADD) {
+            new (out) Value(Value::number(x + y));
+        } else if constexpr (Op == OpCode::SUB) {
+            new (out) Value(Value::number(x - y));
+        } else {
+            new (out) Value(Value::number(x * y));
+        }
+        return true;
+    }
+}
+
+constexpr BinOp binOpOf(OpCode op) {
+    switch (op) {
+    case OpCode::ADD: return BinOp::Add;
+    case OpCode::SUB: return BinOp::Sub;
+    case OpCode::MUL: return BinOp::Mul;
+    case OpCode::MOD: return BinOp::Mod;
+    case OpCode::EQUAL: return BinOp::Equal;
+    case OpCode::NOT_EQUAL: return BinOp::NotEqual;
+    case OpCode::LESS: return BinOp::Less;
+    case OpCode::LESS_EQUAL: return BinOp::LessEqual;
+    case OpCode::GREATER: return BinOp::Greater;
+    default: return BinOp::GreaterEqual;
+    }
+}
+
+// A comparison as COMPARE below does it: numbers as doubles, equality by the
+// shared rule, orderings of anything else by the shared rules (which raise
+// the errors).
+template <OpCode Op>
+FERROW_HOT bool compareOp(const Value& a, const Value& b, int32_t line) {
+    if (a.isNumber() && b.isNumber()) {
+        const double x = asDouble(a);
+        const double y = asDouble(b);
+        if constexpr (Op == OpCode::EQUAL) return x == y;
+        if constexpr (Op == OpCode::NOT_EQUAL) return x != y;
+        if constexpr (Op == OpCode::LESS) return x < y;
+        if constexpr (Op == OpCode::LESS_EQUAL) return x <= y;
+        if constexpr (Op == OpCode::GREATER) return x > y;
+        if constexpr (Op == OpCode::GREATER_EQUAL) return x >= y;
+    }
+    if constexpr (Op == OpCode::EQUAL) return valuesEqual(a, b);
+    if constexpr (Op == OpCode::NOT_EQUAL) return !valuesEqual(a, b);
+    return slowCompare(binOpOf(Op), a, b, line);
+}
+
+// FOR_CHECK: whether the loop goes on. Integers compare as doubles, like
+// every other number; a step of 0 counts as ascending.
+FERROW_HOT bool forContinues(const Value& var, const Value& limit, const Value& step,
+                             int32_t line) {
+    if (var.isInteger() && limit.isInteger() && step.isInteger()) {
+        const double v = static_cast<double>(var.asInteger());
+        const double l = static_cast<double>(limit.asInteger());
+        return step.asInteger() >= 0 ? v <= l : v >= l;
+    }
+    if (!var.isNumber() || !limit.isNumber() || !step.isNumber()) forLoopNeedsNumbers(line);
+    return asDouble(step) >= 0.0 ? asDouble(var) <= asDouble(limit)
+                                 : asDouble(var) >= asDouble(limit);
+}
+
+// A read of object[key] that needs no error and no copy out of line: a list
+// element or a map entry (a missing key reads nil). Null when the shared
+// rules must decide.
+FERROW_HOT const Value* quickIndex(const Value& object, const Value& key) {
+    static const Value kNil;
+    if (object.isList() && key.isInteger()) {
+        const ListData& list = *object.asList();
+        int64_t i = key.asInteger();
+        if (i < 0) i += static_cast<int64_t>(list.size());
+        if (i >= 0 && static_cast<uint64_t>(i) < list.size()) return &list[static_cast<std::size_t>(i)];
+        return nullptr;
+    }
+    if (object.isMap() && key.isString()) {
+        const Value* found = object.asMap()->findString(key.asStringObj());
+        return found ? found : &kNil;
+    }
+    if (object.isMap() && key.isNumber()) {
+        const Value* found = object.asMap()->find(key);
+        return found ? found : &kNil;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 VM::VM() : globals(Environment::makeGlobals()) {
-    stack.reserve(kMaxStack);
+    stack_ = static_cast<Value*>(::operator new(kMaxStack * sizeof(Value)));
+    top_ = stack_;
     frames.reserve(kMaxFrames);
     registerNatives(*globals);
+    runLoop(kLabelQuery);
+#ifdef FERROW_CHECK_TRANSLATION
+    checkTranslations_ = true;
+#endif
 }
 
 VM::~VM() {
@@ -186,27 +266,25 @@ VM::~VM() {
     handlers.clear();
     openUpvalues.clear();
     frames.clear();
-    stack.clear();
+    truncateStack(0);
+    ::operator delete(stack_);
     // Whatever cycles the program left behind go with the engine.
     Heap::current().collect();
 }
 
 void VM::stackOverflow() const { throw RuntimeError("stack overflow", 0, 0); }
 
-Value** VM::globalSlotsFor(const FunctionProto& proto) {
-    SlotMemo& memo = slotMemo_[(reinterpret_cast<uintptr_t>(&proto) >> 4) % slotMemo_.size()];
-    if (memo.proto == &proto) return memo.slots;
-    std::vector<Value*>& slots = globalCache_[&proto];
-    // Sized once, so the data pointer stays valid for the rest of the run.
-    if (slots.size() != proto.constants.size()) slots.assign(proto.constants.size(), nullptr);
-    memo.proto = &proto;
-    memo.slots = slots.data();
-    return memo.slots;
+VMCode& VM::codeFor(const FunctionProto& proto) {
+    std::unique_ptr<VMCode>& code = code_[&proto];
+    if (!code) {
+        code = std::make_unique<VMCode>();
+        translate(proto, labels_, *code);
+        if (checkTranslations_) checkTranslation(proto, *code);
+    }
+    return *code;
 }
 
 Value VM::run(const std::shared_ptr<FunctionProto>& proto) {
-    globalCache_.clear();
-    slotMemo_ = {};
     program_ = proto;
     Value closure = Value::closure(newContainer<VMClosure>());
     closure.asClosure()->proto = proto;
@@ -230,235 +308,343 @@ Value VM::execute(std::size_t stopDepth) {
 
 Value VM::runLoop(std::size_t stopDepth) {
     CallFrame* frame;
-    const FunctionProto* proto;
-    const uint8_t* code;
-    const uint8_t* ip;
-    const uint8_t* opStart;
-    const Value* constants;
+    const Instr* ip;
+    const Instr* codeBase;
+    Value* sp;
     Value* slots;
+    const Value* constants;
     Value** globalSlots;
 
-#define LOAD_FRAME()                                \
-    do {                                            \
-        frame = &frames.back();                     \
-        proto = frame->closure->proto.get();        \
-        code = proto->code.data();                  \
-        ip = code + frame->ip;                      \
-        constants = proto->constants.data();        \
-        slots = stack.data() + frame->base;         \
-        globalSlots = frame->globalSlots;           \
+#define LOAD_FRAME()                                                   \
+    do {                                                               \
+        frame = &frames.back();                                        \
+        ip = frame->ip;                                                \
+        codeBase = frame->code->code.data();                           \
+        slots = stack_ + frame->base;                                  \
+        constants = frame->closure->proto->constants.data();           \
+        globalSlots = frame->code->globalSlots.data();                 \
+        sp = top_;                                                     \
     } while (0)
-#define SAVE_IP() (frame->ip = static_cast<std::size_t>(ip - code))
-#define LINE() static_cast<int32_t>(proto->lines[opStart - code])
-#define SITE() OpSite{LINE(), 0, true}
-#define READ_BYTE() (*ip++)
-#define READ_SHORT() (ip += 2, static_cast<std::size_t>((ip[-2] << 8) | ip[-1]))
-#define ROOM()                                         \
-    do {                                               \
-        if (stack.size() >= kMaxStack) stackOverflow(); \
+#define SYNC() (top_ = sp)
+#define RELOAD() (sp = top_)
+#define LINE() static_cast<int32_t>(ip->line)
+#define PUSH(v)              \
+    do {                     \
+        new (sp) Value(v);   \
+        ++sp;                \
     } while (0)
-#define TOP() (stack.back())
-#define SECOND() (stack[stack.size() - 2])
+#define POP()           \
+    do {                \
+        --sp;           \
+        sp->~Value();   \
+    } while (0)
+#define TOP() (sp[-1])
+// Assignment to the top, spelled out: GCC's bounds warnings misread the
+// release of the old value through the assignment operator here.
+#define REPLACE_TOP(v)            \
+    do {                          \
+        Value replacement(v);     \
+        sp[-1].~Value();          \
+        new (sp - 1) Value(std::move(replacement)); \
+    } while (0)
+#define SECOND() (sp[-2])
 
 #if FERROW_COMPUTED_GOTO
-    static const void* const kLabels[kOpCodeCount] = {
+    static const void* const kLabels[kVOpCount] = {
 #define FERROW_LABEL(name, width) &&op_##name,
-        FERROW_OPCODES(FERROW_LABEL)
+#define FERROW_FUSED_LABEL(name) &&op_##name,
+        FERROW_OPCODES(FERROW_LABEL) FERROW_FUSED_OPS(FERROW_FUSED_LABEL)
 #undef FERROW_LABEL
+#undef FERROW_FUSED_LABEL
     };
+    if (stopDepth == kLabelQuery) {
+        labels_ = kLabels;
+        return Value();
+    }
 #define VM_CASE(name) op_##name:
-#define NEXT()                            \
-    do {                                  \
-        opStart = ip;                     \
-        goto* kLabels[*ip++];             \
-    } while (0)
+#define DISPATCH() goto* ip->handler
 #else
-#define VM_CASE(name) case OpCode::name:
-#define NEXT() goto dispatch
+    if (stopDepth == kLabelQuery) return Value();
+#define VM_CASE(name) case VOp::name:
+#define DISPATCH() goto dispatch
 #endif
+#define NEXT()       \
+    do {             \
+        ++ip;        \
+        DISPATCH();  \
+    } while (0)
+#define JUMP_TO(index)                \
+    do {                              \
+        ip = codeBase + (index);      \
+        DISPATCH();                   \
+    } while (0)
 
     LOAD_FRAME();
 
 #if FERROW_COMPUTED_GOTO
-    NEXT();
+    DISPATCH();
     {
 #else
 dispatch:
-    opStart = ip;
-    switch (static_cast<OpCode>(*ip++)) {
+    switch (ip->op) {
 #endif
 
     VM_CASE(CONST) {
-        const std::size_t k = READ_SHORT();
-        ROOM();
-        pushCopy(stack, constants[k]);
+        PUSH(constants[ip->a]);
         NEXT();
     }
     VM_CASE(NIL) {
-        ROOM();
-        pushNil(stack);
+        PUSH(Value());
         NEXT();
     }
     VM_CASE(TRUE) {
-        ROOM();
-        pushBool(stack, true);
+        PUSH(Value::boolean(true));
         NEXT();
     }
     VM_CASE(FALSE) {
-        ROOM();
-        pushBool(stack, false);
+        PUSH(Value::boolean(false));
         NEXT();
     }
     VM_CASE(POP) {
-        popTop(stack);
+        POP();
         NEXT();
     }
     VM_CASE(DEFINE_GLOBAL) {
-        const std::size_t k = READ_SHORT();
-        Value*& slot = globalSlots[k];
+        Value*& slot = globalSlots[ip->a];
         // A cached slot means the binding exists; define would overwrite it.
         if (slot) {
-            moveInto(*slot, std::move(TOP()));
+            *slot = std::move(TOP());
         } else {
-            slot = globals->define(constants[k].asString(), std::move(TOP()));
+            SYNC();
+            slot = globals->define(constants[ip->a].asString(), std::move(TOP()));
         }
-        popTop(stack);
+        POP();
         NEXT();
     }
     VM_CASE(GET_GLOBAL) {
-        const std::size_t k = READ_SHORT();
-        Value* slot = globalSlots[k];
+        Value* slot = globalSlots[ip->a];
         if (!slot) {
             // Globals are never removed and their map nodes never move, so
             // a slot found once stays valid for the whole run.
-            slot = globals->lookup(constants[k].asString());
-            if (!slot) undefinedVariable(constants[k], LINE());
-            globalSlots[k] = slot;
+            SYNC();
+            slot = globals->lookup(constants[ip->a].asString());
+            if (!slot) undefinedVariable(constants[ip->a], LINE());
+            globalSlots[ip->a] = slot;
         }
-        ROOM();
-        pushCopy(stack, *slot);
+        PUSH(*slot);
         NEXT();
     }
     VM_CASE(SET_GLOBAL) {
-        const std::size_t k = READ_SHORT();
-        Value* slot = globalSlots[k];
+        Value* slot = globalSlots[ip->a];
         if (!slot) {
-            slot = globals->lookup(constants[k].asString());
-            if (!slot) assignToUndefined(constants[k], LINE());
-            globalSlots[k] = slot;
+            SYNC();
+            slot = globals->lookup(constants[ip->a].asString());
+            if (!slot) assignToUndefined(constants[ip->a], LINE());
+            globalSlots[ip->a] = slot;
         }
-        copyInto(*slot, TOP());
+        *slot = TOP();
+        NEXT();
+    }
+    VM_CASE(SET_GLOBAL_POP) {
+        Value* slot = globalSlots[ip->a];
+        if (!slot) {
+            SYNC();
+            slot = globals->lookup(constants[ip->a].asString());
+            if (!slot) assignToUndefined(constants[ip->a], LINE());
+            globalSlots[ip->a] = slot;
+        }
+        --sp;
+        *slot = std::move(*sp);
+        sp->~Value();
         NEXT();
     }
     VM_CASE(GET_LOCAL) {
-        const std::size_t slot = READ_SHORT();
-        ROOM();
-        pushCopy(stack, slots[slot]);
+        PUSH(slots[ip->a]);
         NEXT();
     }
     VM_CASE(SET_LOCAL) {
-        const std::size_t slot = READ_SHORT();
-        copyInto(slots[slot], TOP());
+        slots[ip->a] = TOP();
+        NEXT();
+    }
+    VM_CASE(SET_LOCAL_POP) {
+        --sp;
+        slots[ip->a] = std::move(*sp);
+        sp->~Value();
         NEXT();
     }
     VM_CASE(GET_UPVALUE) {
-        const std::size_t index = READ_BYTE();
-        ROOM();
-        pushCopy(stack, *frame->closure->upvalues[index]->location);
+        PUSH(*frame->closure->upvalues[ip->a]->location);
         NEXT();
     }
     VM_CASE(SET_UPVALUE) {
-        const std::size_t index = READ_BYTE();
-        copyInto(*frame->closure->upvalues[index]->location, TOP());
+        *frame->closure->upvalues[ip->a]->location = TOP();
         NEXT();
     }
     VM_CASE(CLOSE_UPVALUE) {
-        if (!openUpvalues.empty()) closeUpvalues(stack.size() - 1);
-        popTop(stack);
+        SYNC();
+        if (!openUpvalues.empty()) closeUpvalues(stackSize() - 1);
+        POP();
         NEXT();
     }
     VM_CASE(BUILD_LIST) {
-        const std::size_t count = READ_SHORT();
-        buildList(count);
+        SYNC();
+        buildList(static_cast<std::size_t>(ip->a));
+        RELOAD();
         NEXT();
     }
     VM_CASE(BUILD_MAP) {
-        const std::size_t count = READ_SHORT();
-        buildMap(count, LINE());
+        SYNC();
+        buildMap(static_cast<std::size_t>(ip->a), LINE());
+        RELOAD();
         NEXT();
     }
     VM_CASE(GET_INDEX) {
-        const Value& object = SECOND();
-        const Value& key = TOP();
-        if (object.isList() && key.isInteger()) {
-            const ListData& list = *object.asList();
-            int64_t i = key.asInteger();
-            if (i < 0) i += static_cast<int64_t>(list.size());
-            if (i >= 0 && static_cast<uint64_t>(i) < list.size()) {
-                // Copy first: the object slot may hold the list's last owner.
-                popTop(stack);
-                moveInto(TOP(), Value(list[static_cast<std::size_t>(i)]));
-                NEXT();
+        if (const Value* found = quickIndex(SECOND(), TOP())) {
+            {
+                // Copy first: the object slot may hold the container's last
+                // owner.
+                Value v(*found);
+                POP();
+                TOP() = std::move(v);
             }
+            NEXT();
         }
-        moveInto(SECOND(), slowIndex(object, key, LINE()));
-        popTop(stack);
+        SYNC();
+        SECOND() = slowIndex(SECOND(), TOP(), LINE());
+        POP();
+        NEXT();
+    }
+    VM_CASE(LL_INDEX) {
+        const Value& object = slots[ip->a];
+        const Value& key = slots[ip->b];
+        if (const Value* found = quickIndex(object, key)) {
+            PUSH(*found);
+            NEXT();
+        }
+        SYNC();
+        Value* out = sp;
+        new (out) Value(slowIndex(object, key, LINE()));
+        ++sp;
+        NEXT();
+    }
+    VM_CASE(LK_INDEX) {
+        const Value& object = slots[ip->a];
+        const Value& key = constants[ip->b];
+        if (const Value* found = quickIndex(object, key)) {
+            PUSH(*found);
+            NEXT();
+        }
+        SYNC();
+        Value* out = sp;
+        new (out) Value(slowIndex(object, key, LINE()));
+        ++sp;
+        NEXT();
+    }
+    VM_CASE(K_INDEX) {
+        const Value& key = constants[ip->b];
+        if (const Value* found = quickIndex(TOP(), key)) {
+            TOP() = Value(*found);
+            NEXT();
+        }
+        SYNC();
+        TOP() = slowIndex(TOP(), key, LINE());
         NEXT();
     }
     VM_CASE(GET_INDEX_KEEP) {
-        ROOM();
-        pushMove(stack, slowIndex(SECOND(), TOP(), LINE()));
+        SYNC();
+        Value* out = sp;
+        new (out) Value(slowIndex(SECOND(), TOP(), LINE()));
+        ++sp;
         NEXT();
     }
     VM_CASE(SET_INDEX) {
+        SYNC();
         storeIndex(LINE());
+        RELOAD();
+        NEXT();
+    }
+    VM_CASE(SET_INDEX_POP) {
+        // An existing entry of a map under a string key is replaced in place.
+        if (sp[-3].isMap() && sp[-2].isString()) {
+            if (Value* slot = sp[-3].asMap()->findString(sp[-2].asStringObj())) {
+                --sp;
+                *slot = std::move(*sp);
+                sp->~Value();
+                POP();
+                POP();
+                NEXT();
+            }
+        }
+        SYNC();
+        storeIndex(LINE());
+        RELOAD();
+        POP();
         NEXT();
     }
 
     // Arithmetic: both integers, then both numbers, then the shared rules
     // (which also raise every error). The result replaces the left operand.
-#define BINARY_SLOW(binop)                                           \
-    do {                                                             \
-        moveInto(SECOND(), slowBinary(binop, SECOND(), TOP(), LINE())); \
-        popTop(stack);                                               \
-        NEXT();                                                      \
+#define BINARY_SLOW(binop)                                      \
+    do {                                                        \
+        SYNC();                                                 \
+        SECOND() = slowBinary(binop, SECOND(), TOP(), LINE());  \
+        POP();                                                  \
+        NEXT();                                                 \
     } while (0)
+    // The fused forms: L(a) op L(b) and L(a) op K(b) push the result,
+    // top op K(b) replaces the top.
+#define ARITH_FUSED(name, opcode)                                            \
+    VM_CASE(LL_##name) {                                                     \
+        const Value& a = slots[ip->a];                                       \
+        const Value& b = slots[ip->b];                                       \
+        if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
+            SYNC();                                                          \
+            new (sp) Value(slowBinary(binOpOf(OpCode::opcode), a, b, LINE())); \
+        }                                                                    \
+        ++sp;                                                                \
+        NEXT();                                                              \
+    }                                                                        \
+    VM_CASE(LK_##name) {                                                     \
+        const Value& a = slots[ip->a];                                       \
+        const Value& b = constants[ip->b];                                   \
+        if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
+            SYNC();                                                          \
+            new (sp) Value(slowBinary(binOpOf(OpCode::opcode), a, b, LINE())); \
+        }                                                                    \
+        ++sp;                                                                \
+        NEXT();                                                              \
+    }                                                                        \
+    VM_CASE(K_##name) {                                                      \
+        Value& a = TOP();                                                    \
+        const Value& b = constants[ip->b];                                   \
+        if (a.isNumber() && fastArith<OpCode::opcode>(a, b, &a)) NEXT();     \
+        SYNC();                                                              \
+        a = slowBinary(binOpOf(OpCode::opcode), a, b, LINE());               \
+        NEXT();                                                              \
+    }
+
+    ARITH_FUSED(ADD, ADD)
+    ARITH_FUSED(SUB, SUB)
+    ARITH_FUSED(MUL, MUL)
+    ARITH_FUSED(MOD, MOD)
 
     VM_CASE(ADD) {
-        Value& a = SECOND();
-        const Value& b = TOP();
-        if (a.isInteger() && b.isInteger()) {
-            replaceTwoWithInteger(stack, wrapAdd(a.asInteger(), b.asInteger()));
-            NEXT();
-        }
-        if (a.isNumber() && b.isNumber()) {
-            replaceTwoWithFloat(stack, asDouble(a) + asDouble(b));
+        if (SECOND().isNumber() && fastArith<OpCode::ADD>(SECOND(), TOP(), &SECOND())) {
+            --sp;  // a number: nothing to release
             NEXT();
         }
         BINARY_SLOW(BinOp::Add);
     }
     VM_CASE(SUB) {
-        Value& a = SECOND();
-        const Value& b = TOP();
-        if (a.isInteger() && b.isInteger()) {
-            replaceTwoWithInteger(stack, wrapSub(a.asInteger(), b.asInteger()));
-            NEXT();
-        }
-        if (a.isNumber() && b.isNumber()) {
-            replaceTwoWithFloat(stack, asDouble(a) - asDouble(b));
+        if (SECOND().isNumber() && fastArith<OpCode::SUB>(SECOND(), TOP(), &SECOND())) {
+            --sp;
             NEXT();
         }
         BINARY_SLOW(BinOp::Sub);
     }
     VM_CASE(MUL) {
-        Value& a = SECOND();
-        const Value& b = TOP();
-        if (a.isInteger() && b.isInteger()) {
-            replaceTwoWithInteger(stack, wrapMul(a.asInteger(), b.asInteger()));
-            NEXT();
-        }
-        if (a.isNumber() && b.isNumber()) {
-            replaceTwoWithFloat(stack, asDouble(a) * asDouble(b));
+        if (SECOND().isNumber() && fastArith<OpCode::MUL>(SECOND(), TOP(), &SECOND())) {
+            --sp;
             NEXT();
         }
         BINARY_SLOW(BinOp::Mul);
@@ -467,7 +653,8 @@ dispatch:
         Value& a = SECOND();
         const Value& b = TOP();
         if (a.isNumber() && b.isNumber() && asDouble(b) != 0.0) {
-            replaceTwoWithFloat(stack, asDouble(a) / asDouble(b));
+            new (&a) Value(Value::number(asDouble(a) / asDouble(b)));
+            --sp;
             NEXT();
         }
         BINARY_SLOW(BinOp::Div);
@@ -476,16 +663,15 @@ dispatch:
         Value& a = SECOND();
         const Value& b = TOP();
         if (a.isInteger() && b.isInteger() && b.asInteger() != 0) {
-            replaceTwoWithInteger(stack, floorDiv(a.asInteger(), b.asInteger()));
+            new (&a) Value(Value::integer(floorDiv(a.asInteger(), b.asInteger())));
+            --sp;
             NEXT();
         }
         BINARY_SLOW(BinOp::FloorDiv);
     }
     VM_CASE(MOD) {
-        Value& a = SECOND();
-        const Value& b = TOP();
-        if (a.isInteger() && b.isInteger() && b.asInteger() != 0) {
-            replaceTwoWithInteger(stack, truncMod(a.asInteger(), b.asInteger()));
+        if (SECOND().isNumber() && fastArith<OpCode::MOD>(SECOND(), TOP(), &SECOND())) {
+            --sp;
             NEXT();
         }
         BINARY_SLOW(BinOp::Mod);
@@ -496,84 +682,191 @@ dispatch:
     VM_CASE(NEGATE) {
         Value& a = TOP();
         if (a.isInteger()) {
-            setInteger(a, wrapSub(0, a.asInteger()));
+            a = Value::integer(wrapSub(0, a.asInteger()));
         } else if (a.isFloat()) {
-            setFloat(a, -a.asFloat());
+            a = Value::number(-a.asFloat());
         } else {
-            moveInto(a, slowNegate(a, LINE()));
+            SYNC();
+            a = slowNegate(a, LINE());
         }
         NEXT();
     }
     VM_CASE(NOT) {
-        setBool(TOP(), !truthy(TOP()));
+        REPLACE_TOP(Value::boolean(!truthy(TOP())));
         NEXT();
     }
 
     // Equality and orderings compare numbers as doubles, two integers too
     // (so integers beyond 2^53 compare by their double values); everything
-    // else goes to the shared rules.
-#define COMPARE(cmp, slow)                                                   \
-    do {                                                                     \
-        Value& a = SECOND();                                                 \
-        const Value& b = TOP();                                              \
-        const bool result =                                                  \
-            a.isNumber() && b.isNumber() ? (asDouble(a) cmp asDouble(b)) : (slow); \
-        replaceTwoWithBool(stack, result);                                   \
-        NEXT();                                                              \
-    } while (0)
+    // else goes to the shared rules. The compare-and-jump forms pop their
+    // operands and jump when the comparison is false.
+#define COMPARE(name)                                                       \
+    VM_CASE(name) {                                                         \
+        SYNC();                                                             \
+        const bool result = compareOp<OpCode::name>(SECOND(), TOP(), LINE()); \
+        POP();                                                              \
+        REPLACE_TOP(Value::boolean(result));                                \
+        NEXT();                                                             \
+    }                                                                       \
+    VM_CASE(CMPJ_##name) {                                                  \
+        SYNC();                                                             \
+        const bool result = compareOp<OpCode::name>(SECOND(), TOP(), LINE()); \
+        POP();                                                              \
+        POP();                                                              \
+        if (!result) JUMP_TO(ip->c);                                        \
+        NEXT();                                                             \
+    }                                                                       \
+    VM_CASE(LL_CMPJ_##name) {                                               \
+        SYNC();                                                             \
+        if (!compareOp<OpCode::name>(slots[ip->a], slots[ip->b], LINE()))   \
+            JUMP_TO(ip->c);                                                 \
+        NEXT();                                                             \
+    }                                                                       \
+    VM_CASE(LK_CMPJ_##name) {                                               \
+        SYNC();                                                             \
+        if (!compareOp<OpCode::name>(slots[ip->a], constants[ip->b], LINE())) \
+            JUMP_TO(ip->c);                                                 \
+        NEXT();                                                             \
+    }
 
-    VM_CASE(EQUAL) { COMPARE(==, valuesEqual(a, b)); }
-    VM_CASE(NOT_EQUAL) { COMPARE(!=, !valuesEqual(a, b)); }
-    VM_CASE(LESS) { COMPARE(<, slowCompare(BinOp::Less, a, b, LINE())); }
-    VM_CASE(LESS_EQUAL) { COMPARE(<=, slowCompare(BinOp::LessEqual, a, b, LINE())); }
-    VM_CASE(GREATER) { COMPARE(>, slowCompare(BinOp::Greater, a, b, LINE())); }
-    VM_CASE(GREATER_EQUAL) { COMPARE(>=, slowCompare(BinOp::GreaterEqual, a, b, LINE())); }
+    COMPARE(EQUAL)
+    COMPARE(NOT_EQUAL)
+    COMPARE(LESS)
+    COMPARE(LESS_EQUAL)
+    COMPARE(GREATER)
+    COMPARE(GREATER_EQUAL)
 
     VM_CASE(JUMP) {
-        const std::size_t distance = READ_SHORT();
-        ip += distance;
-        NEXT();
+        JUMP_TO(ip->c);
     }
     VM_CASE(JUMP_IF_FALSE) {
-        const std::size_t distance = READ_SHORT();
-        if (!truthy(TOP())) ip += distance;
+        if (!truthy(TOP())) JUMP_TO(ip->c);
         NEXT();
     }
     VM_CASE(JUMP_IF_TRUE) {
-        const std::size_t distance = READ_SHORT();
-        if (truthy(TOP())) ip += distance;
+        if (truthy(TOP())) JUMP_TO(ip->c);
+        NEXT();
+    }
+    VM_CASE(JUMP_FALSE_POP) {
+        const bool go = !truthy(TOP());
+        POP();
+        if (go) JUMP_TO(ip->c);
+        NEXT();
+    }
+    VM_CASE(JUMP_TRUE_POP) {
+        const bool go = truthy(TOP());
+        POP();
+        if (go) JUMP_TO(ip->c);
         NEXT();
     }
     VM_CASE(LOOP) {
-        const std::size_t distance = READ_SHORT();
+        if (stepBudget_-- == 0) {
+            SYNC();
+            budgetExhausted(stepBudget_, LINE());
+        }
+        JUMP_TO(ip->c);
+    }
+    VM_CASE(FOR_TEST) {
+        const Value* var = slots + ip->a;
+        SYNC();
+        if (!forContinues(var[0], var[1], var[2], LINE())) JUMP_TO(ip->c);
+        NEXT();
+    }
+    VM_CASE(FOR_LOOP) {
+        // The step, the back edge and the test of a numeric for-loop.
+        Value* var = slots + ip->a;
+        if (var[0].isInteger() && var[2].isInteger() && var[1].isInteger()) {
+            const int64_t next = wrapAdd(var[0].asInteger(), var[2].asInteger());
+            new (var) Value(Value::integer(next));
+            if (stepBudget_-- == 0) {
+                SYNC();
+                budgetExhausted(stepBudget_, LINE());
+            }
+            const double v = static_cast<double>(next);
+            const double l = static_cast<double>(var[1].asInteger());
+            if (var[2].asInteger() >= 0 ? v <= l : v >= l) JUMP_TO(ip->c);
+            NEXT();
+        }
+        SYNC();
+        if (!(var[0].isNumber() && fastArith<OpCode::ADD>(var[0], var[2], var))) {
+            var[0] = slowBinary(BinOp::Add, var[0], var[2], LINE());
+        }
         if (stepBudget_-- == 0) budgetExhausted(stepBudget_, LINE());
-        ip -= distance;
+        if (forContinues(var[0], var[1], var[2], LINE())) JUMP_TO(ip->c);
         NEXT();
     }
     VM_CASE(CALL) {
-        const std::size_t argCount = READ_BYTE();
-        if (stepBudget_-- == 0) budgetExhausted(stepBudget_, LINE());
-        SAVE_IP();
-        const Value& callee = stack[stack.size() - argCount - 1];
-        if (callee.isClosure()) {
-            pushFrame(*callee.asClosure(), argCount, LINE());
-            LOAD_FRAME();
-        } else {
-            callValue(argCount, LINE());
+        const std::size_t argCount = static_cast<std::size_t>(ip->a);
+        if (stepBudget_-- == 0) {
+            SYNC();
+            budgetExhausted(stepBudget_, LINE());
         }
+        frame->ip = ip + 1;
+        const Value& callee = sp[-static_cast<std::ptrdiff_t>(argCount) - 1];
+        if (callee.isClosure()) {
+            VMClosure* closure = callee.asClosure();
+            VMCode* code = closure->code;
+            // Translated before, the right number of arguments, room for
+            // the frame and its values: push the frame here. Anything
+            // else (and every error) goes through pushFrame.
+            if (code && code->arity == static_cast<int32_t>(argCount) &&
+                frames.size() < kMaxFrames &&
+                static_cast<std::size_t>(sp - stack_) - argCount + code->maxStack <= kMaxStack) {
+                const std::size_t base = static_cast<std::size_t>(sp - stack_) - argCount;
+                frames.push_back(CallFrame{closure, code->code.data(), base, code});
+                frame = &frames.back();
+                ip = code->code.data();
+                codeBase = ip;
+                slots = stack_ + base;
+                constants = closure->proto->constants.data();
+                globalSlots = code->globalSlots.data();
+                DISPATCH();
+            }
+            SYNC();
+            pushFrame(*closure, argCount, LINE());
+            LOAD_FRAME();
+            DISPATCH();
+        }
+        if (callee.isNative()) {
+            const NativeObj& native = *callee.asNative();
+            const auto count = static_cast<int32_t>(argCount);
+            if (count >= native.minArity && (native.maxArity < 0 || count <= native.maxArity)) {
+                // As callNative: the arguments are read in place, and the
+                // callee stays on the stack during the call.
+                SYNC();
+                {
+                    Value* const calleeSlot = sp - argCount - 1;
+                    Value result = native.fn(*this, Args(calleeSlot + 1, argCount));
+                    RELOAD();
+                    while (sp > calleeSlot) {
+                        --sp;
+                        sp->~Value();
+                    }
+                    new (sp) Value(std::move(result));
+                    ++sp;
+                }
+                NEXT();
+            }
+        }
+        SYNC();
+        callValue(argCount, LINE());
+        RELOAD();
         NEXT();
     }
     VM_CASE(CLOSURE) {
-        const std::size_t index = READ_SHORT();
-        ROOM();
-        makeClosure(proto->protos[index], *frame);
+        SYNC();
+        makeClosure(static_cast<std::size_t>(ip->a), *frame);
+        RELOAD();
         NEXT();
     }
     VM_CASE(RETURN) {
         const std::size_t base = frame->base;
         // Captured variables of the returning frame live on in their
         // upvalues.
-        if (!openUpvalues.empty()) closeUpvalues(base);
+        if (!openUpvalues.empty()) {
+            SYNC();
+            closeUpvalues(base);
+        }
         frames.pop_back();
         // Handlers of the returning frame (a return inside a try) end with it.
         while (!handlers.empty() && handlers.back().frameCount > frames.size()) {
@@ -582,54 +875,57 @@ dispatch:
         // The result takes the callee's place; the rest of the frame goes.
         const std::size_t calleeSlot = base == 0 ? 0 : base - 1;
         if (frames.size() == stopDepth) {
-            Value result = std::move(TOP());
-            popTo(stack, calleeSlot);
+            SYNC();
+            Value result = std::move(back());
+            truncateStack(calleeSlot);
             return result;
         }
-        returnInto(stack, calleeSlot);
-        LOAD_FRAME();
-        NEXT();
+        {
+            Value* const callee = stack_ + calleeSlot;
+            Value result(std::move(sp[-1]));
+            // Released from the top down, as truncateStack does.
+            while (sp > callee) {
+                --sp;
+                sp->~Value();
+            }
+            new (callee) Value(std::move(result));
+            sp = callee + 1;
+        }
+        frame = &frames.back();
+        ip = frame->ip;
+        codeBase = frame->code->code.data();
+        slots = stack_ + frame->base;
+        constants = frame->closure->proto->constants.data();
+        globalSlots = frame->code->globalSlots.data();
+        DISPATCH();
     }
     VM_CASE(ITER_PREPARE) {
+        SYNC();
         iterationSnapshot(LINE());
         NEXT();
     }
     VM_CASE(LEN) {
         Value& x = TOP();
         if (x.isList()) {
-            setInteger(x, static_cast<int64_t>(x.asList()->size()));
+            x = Value::integer(static_cast<int64_t>(x.asList()->size()));
         } else {
+            SYNC();
             lengthOf(LINE());
         }
         NEXT();
     }
     VM_CASE(FOR_CHECK) {
-        const std::size_t n = stack.size();
-        const Value& var = stack[n - 3];
-        const Value& limit = stack[n - 2];
-        const Value& step = stack[n - 1];
-        bool more;
-        if (var.isInteger() && limit.isInteger() && step.isInteger()) {
-            more = step.asInteger() >= 0
-                       ? static_cast<double>(var.asInteger()) <= static_cast<double>(limit.asInteger())
-                       : static_cast<double>(var.asInteger()) >= static_cast<double>(limit.asInteger());
-        } else {
-            if (!var.isNumber() || !limit.isNumber() || !step.isNumber()) {
-                forLoopNeedsNumbers(LINE());
-            }
-            // A step of 0 counts as ascending.
-            more = asDouble(step) >= 0.0 ? asDouble(var) <= asDouble(limit)
-                                         : asDouble(var) >= asDouble(limit);
-        }
-        replaceThreeWithBool(stack, more);
+        SYNC();
+        const bool more = forContinues(sp[-3], sp[-2], sp[-1], LINE());
+        POP();
+        POP();
+        REPLACE_TOP(Value::boolean(more));
         NEXT();
     }
     VM_CASE(TRY_BEGIN) {
-        const std::size_t distance = READ_SHORT();
         // The handler delivers the caught value into one more slot.
-        ROOM();
-        handlers.push_back(TryHandler{frames.size(), stack.size(),
-                                      static_cast<std::size_t>(ip - code) + distance});
+        SYNC();
+        handlers.push_back(TryHandler{frames.size(), stackSize(), codeBase + ip->c});
         NEXT();
     }
     VM_CASE(TRY_END) {
@@ -637,12 +933,14 @@ dispatch:
         NEXT();
     }
     VM_CASE(HALT) {
+        SYNC();
         return Value();
     }
 
 #if !FERROW_COMPUTED_GOTO
     }
-    // Only the compiler produces code, and it emits no other opcode.
+    // Only the translation produces instructions, and it makes no other.
+    SYNC();
     throw RuntimeError("bad instruction", LINE(), 0);
 #else
     }
@@ -650,17 +948,20 @@ dispatch:
 #endif
 
 #undef LOAD_FRAME
-#undef SAVE_IP
+#undef SYNC
+#undef RELOAD
 #undef LINE
-#undef SITE
-#undef READ_BYTE
-#undef READ_SHORT
-#undef ROOM
+#undef PUSH
+#undef POP
 #undef TOP
+#undef REPLACE_TOP
 #undef SECOND
 #undef VM_CASE
+#undef DISPATCH
 #undef NEXT
+#undef JUMP_TO
 #undef BINARY_SLOW
+#undef ARITH_FUSED
 #undef COMPARE
 }
 

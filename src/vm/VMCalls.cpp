@@ -23,10 +23,6 @@ std::string expectedArity(const NativeObj& native) {
 
 }  // namespace
 
-void VM::truncateStack(std::size_t size) {
-    while (stack.size() > size) stack.pop_back();
-}
-
 void VM::pushFrame(VMClosure& closure, std::size_t argCount, int32_t line) {
     const FunctionProto& proto = *closure.proto;
     if (argCount != static_cast<std::size_t>(proto.arity)) {
@@ -36,12 +32,16 @@ void VM::pushFrame(VMClosure& closure, std::size_t argCount, int32_t line) {
     }
     // The script's frame counts too: the 4,096th nested call fails.
     if (frames.size() >= kMaxFrames) throw RuntimeError(kCallStackOverflow, line, 0);
+    if (!closure.code) closure.code = &codeFor(proto);
+    // The frame's room, checked once here instead of at every push.
+    if (stackSize() - argCount + closure.code->maxStack > kMaxStack) stackOverflow();
     // The arguments stay where they are and become the callee's first locals.
-    frames.push_back(CallFrame{&closure, 0, stack.size() - argCount, globalSlotsFor(proto)});
+    frames.push_back(CallFrame{&closure, closure.code->code.data(), stackSize() - argCount,
+                               closure.code});
 }
 
 bool VM::callValue(std::size_t argCount, int32_t line) {
-    const Value& callee = stack[stack.size() - argCount - 1];
+    const Value& callee = top_[-static_cast<std::ptrdiff_t>(argCount) - 1];
     if (callee.isClosure()) {
         pushFrame(*callee.asClosure(), argCount, line);
         return true;
@@ -64,10 +64,11 @@ void VM::callNative(const NativeObj& native, std::size_t argCount, int32_t line)
     // them, since they leave the stack right after the call. The stack never
     // moves, and a callback only works above them. The callee stays on the
     // stack during the call, which keeps `native` alive.
-    const std::size_t first = stack.size() - argCount;
-    Value result = native.fn(*this, Args(stack.data() + first, argCount));
+    const std::size_t first = stackSize() - argCount;
+    Value result = native.fn(*this, Args(stack_ + first, argCount));
     truncateStack(first - 1);
-    stack.push_back(std::move(result));
+    new (top_) Value(std::move(result));
+    ++top_;
 }
 
 Value VM::call(const Value& callee, Args args) {
@@ -77,7 +78,7 @@ Value VM::call(const Value& callee, Args args) {
     if (stepBudget_ == 0) throw RuntimeError("execution budget exhausted", 0, 0);
     --stepBudget_;
     const std::size_t depth = frames.size();
-    const std::size_t height = stack.size();
+    const std::size_t height = stackSize();
     try {
         push(callee);
         for (Value& arg : args) push(std::move(arg));
@@ -99,7 +100,7 @@ Value VM::call(const Value& callee, Args args) {
 }
 
 Ref<Upvalue> VM::captureUpvalue(std::size_t slot) {
-    Value* location = &stack[slot];
+    Value* location = stack_ + slot;
     // Closures capturing one variable must share one Upvalue, so that they
     // see each other's assignments.
     for (const auto& upvalue : openUpvalues) {
@@ -112,7 +113,7 @@ Ref<Upvalue> VM::captureUpvalue(std::size_t slot) {
 }
 
 void VM::closeUpvalues(std::size_t fromSlot) {
-    Value* const limit = stack.data() + fromSlot;
+    Value* const limit = stack_ + fromSlot;
     auto keep = std::stable_partition(
         openUpvalues.begin(), openUpvalues.end(),
         [limit](const Ref<Upvalue>& upvalue) { return upvalue->location < limit; });
@@ -134,7 +135,8 @@ bool VM::handleError(Value value, std::size_t stopDepth) {
     if (!openUpvalues.empty()) closeUpvalues(handler.stackSize);
     truncateStack(handler.stackSize);
     // The value lands in the catch variable's slot.
-    stack.push_back(std::move(value));
+    new (top_) Value(std::move(value));
+    ++top_;
     frames.back().ip = handler.handlerIp;
     return true;
 }

@@ -13,47 +13,52 @@ namespace ferrow {
 
 void VM::buildList(std::size_t count) {
     // An empty literal adds a value; any other replaces at least one.
-    if (count == 0 && stack.size() >= kMaxStack) stackOverflow();
-    const auto first = stack.end() - static_cast<std::ptrdiff_t>(count);
-    ListData elements(std::make_move_iterator(first), std::make_move_iterator(stack.end()));
-    stack.erase(first, stack.end());
-    stack.push_back(Value::newList(std::move(elements)));
+    if (count == 0 && stackSize() >= kMaxStack) stackOverflow();
+    Value* const first = top_ - count;
+    Value list = Value::newList(
+        ListData(std::make_move_iterator(first), std::make_move_iterator(top_)));
+    truncateStack(stackSize() - count);
+    new (top_) Value(std::move(list));
+    ++top_;
 }
 
 void VM::buildMap(std::size_t count, int32_t line) {
-    if (count == 0 && stack.size() >= kMaxStack) stackOverflow();
-    const std::size_t first = stack.size() - 2 * count;
+    if (count == 0 && stackSize() >= kMaxStack) stackOverflow();
+    const std::size_t first = stackSize() - 2 * count;
     Value map = Value::newMap();
     MapData& data = *map.asMap();
     // Every key and value is already evaluated; the keys are checked pair by
     // pair as they are inserted.
-    for (std::size_t i = first; i < stack.size(); i += 2) {
-        const Value& key = stack[i];
+    for (std::size_t i = first; i < stackSize(); i += 2) {
+        const Value& key = stack_[i];
         if (!key.isString() && !key.isNumber()) {
             throw RuntimeError(std::string("map keys must be string or number, got ") +
                                    typeName(key),
                                line, 0);
         }
-        data.set(key, std::move(stack[i + 1]));
+        data.set(key, std::move(stack_[i + 1]));
     }
     truncateStack(first);
-    stack.push_back(std::move(map));
+    new (top_) Value(std::move(map));
+    ++top_;
 }
 
 void VM::storeIndex(int32_t line) {
     // obj key v -> v
-    const std::size_t n = stack.size();
-    setIndex(stack[n - 3], stack[n - 2], stack[n - 1], OpSite{line, 0, true});
-    stack[n - 3] = std::move(stack[n - 1]);
-    stack.pop_back();
-    stack.pop_back();
+    setIndex(top_[-3], top_[-2], top_[-1], OpSite{line, 0, true});
+    top_[-3] = std::move(top_[-1]);
+    truncateStack(stackSize() - 2);
 }
 
-void VM::makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFrame& frame) {
+void VM::makeClosure(std::size_t index, const CallFrame& frame) {
+    const std::shared_ptr<FunctionProto>& proto = frame.closure->proto->protos[index];
+    VMCode*& code = frame.code->nested[index];
+    if (!code) code = &codeFor(*proto);
     Value value = Value::closure(newContainer<VMClosure>());
     VMClosure& closure = *value.asClosure();
     closure.proto = proto;
     closure.name = &proto->name;
+    closure.code = code;
     closure.upvalues.reserve(proto->upvalues.size());
     for (const UpvalueDesc& desc : proto->upvalues) {
         if (desc.isLocal) {
@@ -62,15 +67,16 @@ void VM::makeClosure(const std::shared_ptr<FunctionProto>& proto, const CallFram
             closure.upvalues.push_back(frame.closure->upvalues[desc.index]);
         }
     }
-    stack.push_back(std::move(value));
+    new (top_) Value(std::move(value));
+    ++top_;
 }
 
 void VM::iterationSnapshot(int32_t line) {
-    stack.back() = Value::newList(iterationItems(stack.back(), OpSite{line, 0, true}));
+    back() = Value::newList(iterationItems(back(), OpSite{line, 0, true}));
 }
 
 void VM::lengthOf(int32_t line) {
-    Value& x = stack.back();
+    Value& x = back();
     if (x.isList()) {
         x = Value::integer(static_cast<int64_t>(x.asList()->size()));
     } else if (x.isString()) {
