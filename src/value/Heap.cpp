@@ -379,7 +379,8 @@ std::size_t Heap::collect() noexcept {
         // What is left after subtracting the references from other
         // containers comes from outside them.
         for (GcObj* o : tracked_) traverse(o, [](GcObj* child) { --child->gcRefs; });
-        std::vector<GcObj*> pending;
+        std::vector<GcObj*>& pending = pending_;
+        pending.clear();
         for (GcObj* o : tracked_) {
             if (o->gcRefs > 0 && !o->gcReachable) {
                 o->gcReachable = true;
@@ -396,7 +397,8 @@ std::size_t Heap::collect() noexcept {
                 }
             });
         }
-        std::vector<GcObj*> garbage;
+        std::vector<GcObj*>& garbage = garbage_;
+        garbage.clear();
         for (GcObj* o : tracked_) {
             if (!o->gcReachable) garbage.push_back(o);
         }
@@ -406,6 +408,7 @@ std::size_t Heap::collect() noexcept {
         for (GcObj* o : garbage) clearContents(o);
         for (GcObj* o : garbage) releaseObject(o);
         freed = garbage.size();
+        garbage.clear();
     } catch (const std::bad_alloc&) {
         // No room to collect in: try again later.
     }

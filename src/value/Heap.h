@@ -129,6 +129,10 @@ private:
     // Every live container, in no particular order: the collector walks it
     // front to back, which a linked list would make a chase through memory.
     std::vector<GcObj*> tracked_;
+    // A collection's work lists, kept between collections so that each one
+    // does not ask the system for them afresh.
+    std::vector<GcObj*> pending_;
+    std::vector<GcObj*> garbage_;
     bool collecting_ = false;
     bool stress_ = false;
     std::size_t stressCount_ = 0;
