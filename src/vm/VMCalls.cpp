@@ -65,6 +65,7 @@ void VM::callNative(const NativeObj& native, std::size_t argCount, int32_t line)
     // moves, and a callback only works above them. The callee stays on the
     // stack during the call, which keeps `native` alive.
     const std::size_t first = stack.size() - argCount;
+    currentNative = &native;
     Value result = native.fn(*this, Args(stack.data() + first, argCount));
     truncateStack(first - 1);
     stack.push_back(std::move(result));
