@@ -16,6 +16,11 @@
 // to the next. Every entry point reports failure through its return value;
 // no exception leaves this API unless the host asks for one (Result::orThrow).
 //
+// Recursion. The VM keeps script calls off the native stack; the
+// tree-walker, and callbacks from host functions, use the calling thread's
+// stack and stop with "call stack overflow" before it runs out, so on a
+// small thread stack that error comes sooner.
+//
 // Threads and memory. An engine and every Value belong to the thread that
 // made them: values are counted in that thread's heap, which all engines on
 // the thread share, together with its memory limit and its cycle collector.
@@ -93,6 +98,9 @@ public:
     std::optional<std::map<std::string, Value>> toMap() const;
     // The same for any of bool, int64_t, double, std::string, Value, and
     // vectors and string-keyed maps of those, converted element by element.
+    // Keep the result in a variable before iterating over it: in
+    // `for (auto x : *v.to<std::vector<int64_t>>())` the vector is gone
+    // before the loop starts.
     template <typename T>
     std::optional<T> to() const;
 
@@ -212,6 +220,7 @@ public:
     // Fails the call with "<name>: <message>".
     [[noreturn]] void fail(const std::string& message) const;
 
+    // Made by the engine for each call.
     Args(Engine& engine, const std::string& name, void* values, std::size_t count)
         : engine_(engine), name_(name), values_(values), count_(count) {}
 

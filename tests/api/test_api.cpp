@@ -241,6 +241,41 @@ TEST_P(Api, EnginesSideBySideAreIndependent) {
     EXPECT_EQ(second.call(*first.get("f")).error().kind, "UsageError");
 }
 
+TEST_P(Api, DeepRecursionIsAnErrorOnTheHostsStack) {
+    Engine engine(options());
+    Result r = engine.run("function f(n) return f(n + 1) + 1 end\nf(0)");
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind, "RuntimeError");
+    EXPECT_NE(r.error().message.find("overflow"), std::string::npos) << r.error().message;
+    EXPECT_EQ(engine.run("return 2").value().toInt(), 2);
+}
+
+TEST(ApiValue, ConversionsFromCpp) {
+    struct Case {
+        Value value;
+        Value::Kind kind;
+        const char* repr;
+    };
+    const Case cases[] = {
+        {Value(), Value::Kind::Nil, "nil"},
+        {Value(false), Value::Kind::Bool, "false"},
+        {Value(uint8_t{7}), Value::Kind::Integer, "7"},
+        {Value(int64_t{-5}), Value::Kind::Integer, "-5"},
+        {Value(2.5), Value::Kind::Float, "2.5"},
+        {Value("a\"b"), Value::Kind::String, "\"a\\\"b\""},
+        {Value(std::vector<std::string>{"x"}), Value::Kind::List, "[\"x\"]"},
+        {Value(std::map<std::string, Value>{{"k", Value(nullptr)}}), Value::Kind::Map, "{\"k\": nil}"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.kind(), c.kind) << c.repr;
+        EXPECT_EQ(c.value.repr(), c.repr);
+        EXPECT_TRUE(c.value == Value(c.value));
+    }
+    EXPECT_EQ(Value("text").display(), "text");
+    EXPECT_TRUE(Value(1) == Value(1.0));
+    EXPECT_FALSE(Value(std::vector<int>{1}) == Value(std::vector<int>{1}));  // lists by identity
+}
+
 TEST_P(Api, OutputFailuresAreScriptErrors) {
     Options o = options();
     o.output = [](std::string_view) { throw std::runtime_error("pipe closed"); };
