@@ -280,7 +280,10 @@ public:
         return call(std::string_view(globalName), std::move(args));
     }
 
-    void set(std::string_view name, Value value);
+    // On the tree-walker, a value holding a function of another tree-walker
+    // engine gives a UsageError and is not set (the same goes for call's
+    // arguments and host functions' results).
+    Result set(std::string_view name, const Value& value);
     // Nothing when the name is not bound.
     std::optional<Value> get(std::string_view name) const;
 

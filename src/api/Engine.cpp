@@ -12,6 +12,7 @@
 #include <deque>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "compiler/Compiler.h"
@@ -72,6 +73,39 @@ struct HostEntry {
 
 Internal hostTrampoline(Caller& caller, ferrow::Args args);
 
+// Tree-walker engines made on this thread so far. A function of the
+// tree-walker points into the syntax trees of the engine that made it, which
+// go with that engine; once a second one has existed, values coming in from
+// the host are checked for another engine's functions.
+thread_local int treeEnginesMade = 0;
+
+// The root scope of a tree-walker function: the globals of its engine.
+const Environment* rootScope(const FunctionObj& function) {
+    const Environment* scope = function.closure.get();
+    while (scope && scope->parent) scope = scope->parent.get();
+    return scope;
+}
+
+// Whether `value`, or a list or map it reaches, holds a tree-walker function
+// whose root scope is not `globals`.
+bool holdsForeignTreeFunction(const Internal& value, const Environment* globals) {
+    if (treeEnginesMade <= 1) return false;
+    std::vector<const Internal*> pending{&value};
+    std::unordered_set<const void*> seen;
+    while (!pending.empty()) {
+        const Internal& v = *pending.back();
+        pending.pop_back();
+        if (v.isTreeFunction()) {
+            if (rootScope(*v.asTreeFunction()) != globals) return true;
+        } else if (v.isList() && seen.insert(v.asObject()).second) {
+            for (const Internal& element : *v.asList()) pending.push_back(&element);
+        } else if (v.isMap() && seen.insert(v.asObject()).second) {
+            v.asMap()->forEach([&](const Internal&, const Internal& entry) { pending.push_back(&entry); });
+        }
+    }
+    return false;
+}
+
 Error usageError(std::string message) {
     Error error;
     error.kind = "UsageError";
@@ -90,7 +124,14 @@ struct Engine::Impl {
         } else {
             tree = std::make_unique<HostInterpreter>();
             tree->engine = this;
+            ++treeEnginesMade;
         }
+    }
+
+    // Only the tree-walker could be led astray by another engine's function;
+    // the VM refuses to call them ("function is not callable").
+    bool foreign(const Internal& value) const {
+        return tree && holdsForeignTreeFunction(value, tree->globals.get());
     }
 
     EnvPtr& globals() { return vm ? vm->globals : tree->globals; }
@@ -180,8 +221,9 @@ Internal hostTrampoline(Caller& caller, ferrow::Args args) {
     // outlives the call even if the function defines others.
     const HostEntry& host = entry->second;
     Args hostArgs(link->engine->self, host.name, &args, args.size());
+    Internal result;
     try {
-        return raw(host.function(hostArgs));
+        result = raw(host.function(hostArgs));
     } catch (const ScriptError& failure) {
         nativeFail(failure.what());
     } catch (const std::bad_alloc&) {
@@ -191,6 +233,8 @@ Internal hostTrampoline(Caller& caller, ferrow::Args args) {
     } catch (...) {
         nativeFail(host.name + ": unknown C++ exception");
     }
+    if (link->engine->foreign(result)) nativeFail(host.name + ": returned another engine's function");
+    return result;
 }
 
 const Internal& argAt(void* values, std::size_t count, std::size_t i) {
@@ -396,15 +440,19 @@ Result Engine::call(const Value& function, std::vector<Value> args) {
         return Result(usageError(std::string("call: expected a function, got ") +
                                  ferrow::typeName(callee)));
     }
-    // A script function runs only on the engine that made it: the
-    // tree-walker's point into that engine's syntax trees.
+    // A script function runs only on an engine of the kind that made it, and
+    // a tree-walker's only on its own engine: it points into that engine's
+    // syntax trees.
     bool ours = callee.isNative() || (callee.isClosure() && engine.vm);
     if (callee.isTreeFunction() && engine.tree) {
-        Environment* scope = callee.asTreeFunction()->closure.get();
-        while (scope && scope->parent) scope = scope->parent.get();
-        ours = scope == engine.tree->globals.get();
+        ours = rootScope(*callee.asTreeFunction()) == engine.tree->globals.get();
     }
     if (!ours) return Result(usageError("call: the function belongs to another engine"));
+    for (const Value& arg : args) {
+        if (engine.foreign(raw(arg))) {
+            return Result(usageError("call: an argument holds another engine's function"));
+        }
+    }
     return engine.enter("", engine.lastName, [&]() -> Internal {
         ValueVector values;
         values.reserve(args.size());
@@ -421,8 +469,13 @@ Result Engine::call(std::string_view globalName, std::vector<Value> args) {
     return call(*function, std::move(args));
 }
 
-void Engine::set(std::string_view name, Value value) {
+Result Engine::set(std::string_view name, const Value& value) {
+    if (impl_->foreign(raw(value))) {
+        return Result(usageError("set: the value of '" + std::string(name) +
+                                 "' holds another engine's function"));
+    }
     impl_->globals()->define(name, raw(value));
+    return Result(Value());
 }
 
 std::optional<Value> Engine::get(std::string_view name) const {

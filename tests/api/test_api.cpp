@@ -241,6 +241,25 @@ TEST_P(Api, EnginesSideBySideAreIndependent) {
     EXPECT_EQ(second.call(*first.get("f")).error().kind, "UsageError");
 }
 
+TEST(ApiEngines, ATreeWalkersFunctionStaysWithItsEngine) {
+    Options tree;
+    tree.backend = Backend::TreeWalker;
+    Value stale;
+    {
+        Engine gone(tree);
+        stale = gone.run("return [function() return 1 end]").value();
+    }
+    Engine engine(tree);
+    engine.define("give", [&](Args&) { return stale; });
+    EXPECT_EQ(engine.set("fs", stale).error().kind, "UsageError");
+    EXPECT_FALSE(engine.get("fs").has_value());
+    EXPECT_EQ(engine.call("len", {stale}).error().kind, "UsageError");
+    EXPECT_EQ(engine.run("give()").error().message, "give: returned another engine's function");
+    EXPECT_EQ(engine.call(stale.toList()->at(0)).error().kind, "UsageError");
+    EXPECT_TRUE(engine.set("ok", engine.run("return [function() return 2 end]").value()));
+    EXPECT_EQ(engine.run("return ok[0]()").value().toInt(), 2);
+}
+
 TEST_P(Api, DeepRecursionIsAnErrorOnTheHostsStack) {
     Engine engine(options());
     Result r = engine.run("function f(n) return f(n + 1) + 1 end\nf(0)");
