@@ -14,7 +14,10 @@
 // An Engine runs source text on the bytecode VM (or, on request, the
 // tree-walking interpreter) in globals of its own that persist from one run
 // to the next. Every entry point reports failure through its return value;
-// no exception leaves this API unless the host asks for one (Result::orThrow).
+// no exception leaves this API unless the host asks for one (Result::orThrow),
+// except std::bad_alloc when making an Engine or converting a C++ value to a
+// Value finds the heap full (inside run and call, that is an "OutOfMemory"
+// error like any other).
 //
 // Recursion. The VM keeps script calls off the native stack; the
 // tree-walker, and callbacks from host functions, use the calling thread's
@@ -26,8 +29,8 @@
 // the thread share, together with its memory limit and its cycle collector.
 // No script can observe the other engines through it (their globals, values
 // and output stay apart), but a script that fills the heap makes allocations
-// fail for the other engines of the thread too. Use one thread per engine
-// when they must not share a memory limit.
+// fail for the other engines of the thread too. Engines on different threads
+// have heaps of their own.
 //
 // Names in this header live in ferrow::api; nothing here depends on the
 // implementation's own headers.
@@ -268,6 +271,7 @@ public:
     Result runFile(const std::string& path);
 
     // Calls a function value (a script's or a host function) with arguments.
+    // An error's text names the source of the latest run, without an excerpt.
     // It may be called from inside a host function, which is how a host
     // function calls back into a script.
     Result call(const Value& function, std::vector<Value> args = {});
