@@ -65,7 +65,8 @@ public:
     Value(bool b);
     // Every integral type but bool becomes an integer (unsigned values beyond
     // INT64_MAX wrap in two's complement).
-    template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
+    template <typename T,
+              std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
     Value(T i) : Value(Integer{static_cast<int64_t>(i)}) {}
     Value(double d);
     Value(std::string_view s);

@@ -100,7 +100,8 @@ bool holdsForeignTreeFunction(const Internal& value, const Environment* globals)
         } else if (v.isList() && seen.insert(v.asObject()).second) {
             for (const Internal& element : *v.asList()) pending.push_back(&element);
         } else if (v.isMap() && seen.insert(v.asObject()).second) {
-            v.asMap()->forEach([&](const Internal&, const Internal& entry) { pending.push_back(&entry); });
+            v.asMap()->forEach(
+                [&](const Internal&, const Internal& entry) { pending.push_back(&entry); });
         }
     }
     return false;
@@ -233,7 +234,9 @@ Internal hostTrampoline(Caller& caller, ferrow::Args args) {
     } catch (...) {
         nativeFail(host.name + ": unknown C++ exception");
     }
-    if (link->engine->foreign(result)) nativeFail(host.name + ": returned another engine's function");
+    if (link->engine->foreign(result)) {
+        nativeFail(host.name + ": returned another engine's function");
+    }
     return result;
 }
 
@@ -485,7 +488,9 @@ std::optional<Value> Engine::get(std::string_view name) const {
 }
 
 Result Engine::define(std::string_view name, HostFunction function, int minArity, int maxArity) {
-    if (!function) return Result(usageError("define: no function given for '" + std::string(name) + "'"));
+    if (!function) {
+        return Result(usageError("define: no function given for '" + std::string(name) + "'"));
+    }
     if (minArity < 0 || (maxArity >= 0 && maxArity < minArity) || maxArity < -1) {
         return Result(usageError("define: bad arity bounds for '" + std::string(name) + "'"));
     }

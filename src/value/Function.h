@@ -31,9 +31,10 @@ struct Caller {
     // embedding engine sends them elsewhere.
     virtual void write(std::string_view text);
 
-    // The native being called, stored by the engines just before they call
-    // it: an embedding's host functions share one NativeFn and find their
-    // own callable by it. Natives that call back read it first.
+    // The native being called, stored by the engines just before every call
+    // of a native: an embedding's host functions share one NativeFn and find
+    // their own callable by it. It holds only on the native's entry, since a
+    // callback into the script calls other natives.
     const NativeObj* currentNative = nullptr;
 };
 

@@ -103,8 +103,8 @@ TEST_P(Api, GlobalsAndConversions) {
 
 TEST_P(Api, HostFunctionsAndTheirFailures) {
     Engine engine(options());
-    engine.define("scale", [](Args& args) { return Value(args.number(0) * args.integer(1)); }, 2, 2);
-    engine.define("shout", [](Args& args) { return Value(std::string(args.string(0)) + "!"); }, 1, 1);
+    engine.define("scale", [](Args& a) { return Value(a.number(0) * a.integer(1)); }, 2, 2);
+    engine.define("shout", [](Args& a) { return Value(std::string(a.string(0)) + "!"); }, 1, 1);
     engine.define("refuse", [](Args& args) -> Value { args.fail("not today"); }, 0, 0);
     engine.define("throws", [](Args&) -> Value { throw std::runtime_error("disk full"); });
     engine.define("throws_int", [](Args&) -> Value { throw 42; });
@@ -192,7 +192,8 @@ TEST_P(Api, ValuesKeptAcrossRuns) {
     Value list = engine.run("let xs = [1]\nreturn xs").value();
     Value make = engine.run("return function(n) return function() return n end end").value();
     Value cycle = engine.run("let m = {}\nm.self = m\nm.tag = \"kept\"\nreturn m").value();
-    ASSERT_TRUE(engine.run("xs = nil\nm = nil\nlet junk = []\nfor i = 1, 2000 do push(junk, {}) end"));
+    ASSERT_TRUE(engine.run("xs = nil\nm = nil\nlet junk = []\n"
+                           "for i = 1, 2000 do push(junk, {}) end"));
     Value closure = engine.call(make, {"inner"}).value();
     ASSERT_TRUE(engine.run("let other = [[1], [2], [3]]"));
     EXPECT_EQ(list.repr(), "[1]");
@@ -207,7 +208,8 @@ TEST_P(Api, ValuesKeptAcrossRuns) {
 TEST_P(Api, StepBudgetStopsEndlessScripts) {
     Engine engine(options());
     engine.setStepBudget(1000);
-    for (const char* source : {"while true do end", "try\n while true do end\ncatch e end\nwhile true do end",
+    for (const char* source : {"while true do end",
+                               "try\n while true do end\ncatch e end\nwhile true do end",
                                "function f() return f() + 1 end\nf()"}) {
         Result r = engine.run(source);
         ASSERT_FALSE(r) << source;
@@ -215,7 +217,8 @@ TEST_P(Api, StepBudgetStopsEndlessScripts) {
             << r.error().message;
     }
     // Each run starts with the whole budget.
-    EXPECT_EQ(engine.run("let n = 0\nfor i = 1, 100 do n += i end\nreturn n").value().toInt(), 5050);
+    Result sum = engine.run("let n = 0\nfor i = 1, 100 do n += i end\nreturn n");
+    EXPECT_EQ(sum.value().toInt(), 5050);
     ASSERT_TRUE(engine.run("function spin() while true do end end"));
     EXPECT_FALSE(engine.call("spin"));
 }
@@ -283,7 +286,8 @@ TEST(ApiValue, ConversionsFromCpp) {
         {Value(2.5), Value::Kind::Float, "2.5"},
         {Value("a\"b"), Value::Kind::String, "\"a\\\"b\""},
         {Value(std::vector<std::string>{"x"}), Value::Kind::List, "[\"x\"]"},
-        {Value(std::map<std::string, Value>{{"k", Value(nullptr)}}), Value::Kind::Map, "{\"k\": nil}"},
+        {Value(std::map<std::string, Value>{{"k", Value(nullptr)}}), Value::Kind::Map,
+         "{\"k\": nil}"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.value.kind(), c.kind) << c.repr;
