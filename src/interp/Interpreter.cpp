@@ -166,16 +166,14 @@ Interpreter::~Interpreter() {
     Heap::current().collect();
 }
 
-void Interpreter::run(const Block& statements) {
+Value Interpreter::run(const Block& statements) {
     CounterGuard loops(loopDepth_, 0);
     for (const auto& stmt : statements) {
         // A top-level return ends the program quietly. break and continue
         // cannot arrive here: outside any loop they are errors.
-        if (exec(*stmt, globals) == Flow::Return) {
-            returnValue_ = Value();
-            return;
-        }
+        if (exec(*stmt, globals) == Flow::Return) return std::exchange(returnValue_, Value());
     }
+    return Value();
 }
 
 Value Interpreter::runForValue(const Block& statements) {
@@ -207,6 +205,7 @@ Value Interpreter::callValue(const Value& callee, Args args, int32_t line, int32
         const auto count = static_cast<int64_t>(args.size());
         if (count < native.minArity || (native.maxArity >= 0 && count > native.maxArity))
             failNativeArity(native, args.size(), line, column);
+        currentNative = &native;
         return native.fn(*this, args);
     }
     if (callee.isTreeFunction()) return callFunction(*callee.asTreeFunction(), args, line, column);

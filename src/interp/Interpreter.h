@@ -16,8 +16,9 @@ public:
     Interpreter();  // fresh globals with every native installed
     ~Interpreter() override;
 
-    // Runs a whole program in the globals. A `return` at top level ends it.
-    void run(const Block& statements);
+    // Runs a whole program in the globals. A `return` at top level ends it;
+    // its value is the result (else nil).
+    Value run(const Block& statements);
     // The prompt's entry: the value of the last statement when it is an
     // expression statement, else nil.
     Value runForValue(const Block& statements);

@@ -68,19 +68,19 @@ Value numFromString(const std::string& s) {
 
 }  // namespace
 
-Value nativePrint(Caller&, Args args) {
+Value nativePrint(Caller& caller, Args args) {
     std::string line;
     for (size_t i = 0; i < args.size(); ++i) {
         if (i > 0) line += ' ';
         line += toString(args[i]);
     }
     line += '\n';
-    std::cout << line;
+    caller.write(line);
     return Value::nil();
 }
 
-Value nativeInput(Caller&, Args args) {
-    if (!args.empty()) std::cout << toString(args[0]);
+Value nativeInput(Caller& caller, Args args) {
+    if (!args.empty()) caller.write(toString(args[0]));
     std::cout.flush();
     std::string line;
     // A last line without a newline is still a line; only a read that gets

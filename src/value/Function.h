@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "value/Environment.h"
@@ -15,6 +16,7 @@ namespace ferrow {
 
 struct Stmt;
 struct FunctionProto;
+struct NativeObj;
 struct VMCode;
 
 // The arguments of a call, in place: on the VM's stack, or in the
@@ -26,6 +28,15 @@ using Args = std::span<Value>;
 struct Caller {
     virtual ~Caller() = default;
     virtual Value call(const Value& callee, Args args) = 0;
+    // Where print and input's prompt go: standard output, unless an
+    // embedding engine sends them elsewhere.
+    virtual void write(std::string_view text);
+
+    // The native being called, stored by the engines just before every call
+    // of a native: an embedding's host functions share one NativeFn and find
+    // their own callable by it. It holds only on the native's entry, since a
+    // callback into the script calls other natives.
+    const NativeObj* currentNative = nullptr;
 };
 
 // A function value of the tree-walker. params and body point into the syntax

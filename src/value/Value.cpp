@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
 #include <new>
+
+#include "value/Function.h"
 
 namespace ferrow {
 
@@ -344,6 +347,13 @@ int64_t truncateToInt64(double d) {
     constexpr double kLimit = 9223372036854775808.0;
     if (!(d >= -kLimit && d < kLimit)) return INT64_MIN;  // also catches NaN
     return static_cast<int64_t>(d);  // the conversion truncates toward zero
+}
+
+// ---------------------------------------------------------------------------
+// The engines' output
+
+void Caller::write(std::string_view text) {
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace ferrow

@@ -836,6 +836,7 @@ dispatch:
                 SYNC();
                 {
                     Value* const calleeSlot = sp - argCount - 1;
+                    currentNative = &native;
                     Value result = native.fn(*this, Args(calleeSlot + 1, argCount));
                     RELOAD();
                     while (sp > calleeSlot) {

@@ -65,6 +65,7 @@ void VM::callNative(const NativeObj& native, std::size_t argCount, int32_t line)
     // moves, and a callback only works above them. The callee stays on the
     // stack during the call, which keeps `native` alive.
     const std::size_t first = stackSize() - argCount;
+    currentNative = &native;
     Value result = native.fn(*this, Args(stack_ + first, argCount));
     truncateStack(first - 1);
     new (top_) Value(std::move(result));
