@@ -19,11 +19,17 @@ Engines (columns; a column is left out when its interpreter is missing):
 lua5.4 and ruby are optional; on Debian or Ubuntu install them with
     apt-get install -y lua5.4 ruby
 
-Two tables are printed: the median wall-clock time of --runs runs, then the
-peak memory in megabytes (the largest of the runs). Each is followed by the
+Two tables are printed for the programs: the median wall-clock time of
+--runs runs, then the peak memory in megabytes (the largest of the runs). Each is followed by the
 ratios vm/before, vm/lua, vm/py, vm/rb (and tree/vm) and a last row with the
 geometric mean of every ratio column. The time means leave out the programs
 that exist to measure memory (MEMORY_PROGRAMS).
+
+A third table, start-up, times each engine running a one-line program that
+prints 1 (ferrow -c 'print(1)', lua5.4 -e, python3 -c, ruby -e): the median of
+--startup-runs runs (default 20), in milliseconds, with the same ratios. These
+runs are timed without GNU time in between, and the start-up row is not part
+of any geometric mean. --startup-runs 0 leaves the table out.
 
 The peak memory of a run is that one child's maximum RSS as GNU time
 (/usr/bin/time -f %M, package "time") reports it. Without GNU time it is the
@@ -36,7 +42,7 @@ stands for the median), and a run still going after --timeout seconds is
 killed and shown as "t/o".
 
 Usage: bench/run.py [--ferrow build/ferrow] [--before OLD_FERROW] [--runs 5]
-                    [--timeout 900] [--once 60] [names...]
+                    [--startup-runs 20] [--timeout 900] [--once 60] [names...]
 """
 import argparse
 import math
@@ -142,14 +148,16 @@ def run_once(cmd, timeout, gnu_time):
                          state["killed"])
 
 
-def measure(cmd, args):
-    """Runs cmd up to args.runs times. Returns (median seconds, peak KB,
-    words printed) or (None, None, reason) on a failure or timeout."""
+def measure(cmd, args, runs=None, gnu_time=True):
+    """Runs cmd up to runs (default args.runs) times, under GNU time when
+    gnu_time is true and GNU time is installed. Returns (median seconds,
+    peak KB, words printed) or (None, None, reason) on a failure or
+    timeout."""
     times = []
     peak = 0
     words = None
-    for _ in range(args.runs):
-        result = run_once(cmd, args.timeout, args.gnu_time)
+    for _ in range(args.runs if runs is None else runs):
+        result = run_once(cmd, args.timeout, args.gnu_time if gnu_time else None)
         if result.timed_out:
             return None, None, "t/o"
         if result.status != 0:
@@ -183,6 +191,8 @@ def main():
     parser.add_argument("--before", metavar="PATH",
                         help="a second ferrow binary, timed on its VM in the column 'before'")
     parser.add_argument("--runs", type=int, default=5, help="runs per program and engine")
+    parser.add_argument("--startup-runs", type=int, default=20,
+                        help="runs per engine of the start-up table (0: no start-up table)")
     parser.add_argument("--timeout", type=float, default=900,
                         help="seconds after which a run is killed")
     parser.add_argument("--once", type=float, default=60,
@@ -199,13 +209,20 @@ def main():
     # (column, command, source extension, version command)
     engines = [("vm", [args.ferrow], ".frw", [args.ferrow, "--version"]),
                ("tree", [args.ferrow, "--tree"], ".frw", None)]
+    # column -> the command that runs a one-line program printing 1
+    startup = {"vm": [args.ferrow, "-c", "print(1)"],
+               "tree": [args.ferrow, "--tree", "-c", "print(1)"]}
     if args.before:
         engines.append(("before", [args.before], ".frw", [args.before, "--version"]))
+        startup["before"] = [args.before, "-c", "print(1)"]
     if shutil.which("lua5.4"):
         engines.append(("lua5.4", ["lua5.4"], ".lua", ["lua5.4", "-v"]))
+        startup["lua5.4"] = ["lua5.4", "-e", "print(1)"]
     engines.append(("python3", [sys.executable], ".py", [sys.executable, "--version"]))
+    startup["python3"] = [sys.executable, "-c", "print(1)"]
     if shutil.which("ruby"):
         engines.append(("ruby", ["ruby"], ".rb", ["ruby", "--version"]))
+        startup["ruby"] = ["ruby", "-e", "print(1)"]
     columns = [e[0] for e in engines]
 
     # (label, numerator, denominator); only pairs whose columns exist.
@@ -299,6 +316,30 @@ def main():
             f"{row[c]:>{CELL_WIDTH}.1f}" if c in row else f"{'-':>{CELL_WIDTH}}" for c in columns)
         print(line + ratio_cells(row))
     print(geomean_line([memory_rows[n] for n in names]))
+
+    if args.startup_runs > 0:
+        print()
+        print(f"start-up: median of {args.startup_runs} runs of a program that prints 1,"
+              " milliseconds (in no geometric mean)")
+        print(header())
+        row = {}
+        for column in columns:
+            median, _, out = measure(startup[column], args, runs=args.startup_runs,
+                                     gnu_time=False)
+            if median is None:
+                print(f"start-up: {column} failed: {out}")
+                row[column] = "t/o" if out == "t/o" else "fail"
+                failed = True
+            elif out != ["1"]:
+                print(f"start-up: {column} printed {' '.join(out)[:200]}, expected 1")
+                row[column] = "wrong"
+                failed = True
+            else:
+                row[column] = median * 1000.0
+        line = f"{'start-up':<{NAME_WIDTH}}" + "".join(
+            f"{row[c]:>{CELL_WIDTH}.1f}" if isinstance(row.get(c), float)
+            else f"{row.get(c, '-'):>{CELL_WIDTH}}" for c in columns)
+        print(line + ratio_cells(row), flush=True)
     return 1 if failed else 0
 
 
