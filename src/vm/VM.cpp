@@ -564,7 +564,21 @@ dispatch:
         NEXT();
     }
     VM_CASE(SET_INDEX_POP) {
-        // An existing entry of a map under a string key is replaced in place.
+        // A list element under an integer index in range, or an existing
+        // entry of a map under a string key, is replaced in place.
+        if (sp[-3].isList() && sp[-2].isInteger()) {
+            ListObj& list = *sp[-3].asList();
+            int64_t i = sp[-2].asInteger();
+            if (i < 0) i += static_cast<int64_t>(list.size());
+            if (i >= 0 && static_cast<uint64_t>(i) < list.size()) {
+                --sp;
+                list[static_cast<std::size_t>(i)] = std::move(*sp);
+                sp->~Value();
+                POP();
+                POP();
+                NEXT();
+            }
+        }
         if (sp[-3].isMap() && sp[-2].isString()) {
             if (Value* slot = sp[-3].asMap()->findString(sp[-2].asStringObj())) {
                 --sp;
