@@ -514,32 +514,24 @@ dispatch:
         POP();
         NEXT();
     }
-    VM_CASE(LL_INDEX) {
-        const Value& object = slots[ip->a];
-        const Value& key = slots[ip->b];
-        if (const Value* found = quickIndex(object, key)) {
-            PUSH(*found);
-            NEXT();
-        }
-        SYNC();
-        Value* out = sp;
-        new (out) Value(slowIndex(object, key, LINE()));
-        ++sp;
-        NEXT();
-    }
-    VM_CASE(LK_INDEX) {
-        const Value& object = slots[ip->a];
-        const Value& key = constants[ip->b];
-        if (const Value* found = quickIndex(object, key)) {
-            PUSH(*found);
-            NEXT();
-        }
-        SYNC();
-        Value* out = sp;
-        new (out) Value(slowIndex(object, key, LINE()));
-        ++sp;
-        NEXT();
-    }
+    // L(a)[L(b)] and L(a)[K(b)] push the element.
+#define PUSH_INDEXED(objectExpr, keyExpr)                        \
+    do {                                                         \
+        const Value& object = (objectExpr);                      \
+        const Value& key = (keyExpr);                            \
+        if (const Value* found = quickIndex(object, key)) {      \
+            PUSH(*found);                                        \
+            NEXT();                                              \
+        }                                                        \
+        SYNC();                                                  \
+        Value* out = sp;                                         \
+        new (out) Value(slowIndex(object, key, LINE()));         \
+        ++sp;                                                    \
+        NEXT();                                                  \
+    } while (0)
+    VM_CASE(LL_INDEX) { PUSH_INDEXED(slots[ip->a], slots[ip->b]); }
+    VM_CASE(LK_INDEX) { PUSH_INDEXED(slots[ip->a], constants[ip->b]); }
+#undef PUSH_INDEXED
     VM_CASE(K_INDEX) {
         const Value& key = constants[ip->b];
         if (const Value* found = quickIndex(TOP(), key)) {
