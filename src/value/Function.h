@@ -76,8 +76,12 @@ struct VMClosure final : GcObj {
     std::shared_ptr<FunctionProto> proto;
     // The prototype's name, which the closure keeps alive.
     const std::string* name = nullptr;
-    // The running VM's translation of proto, found on the first call.
+    // The translation of proto by the VM whose serial number is codeOwner,
+    // found on the first call. The code and its global slots belong to that
+    // VM, so no other VM (another embedding engine) may run it, nor even
+    // look at it: that VM may be gone.
     VMCode* code = nullptr;
+    uint64_t codeOwner = 0;
     std::vector<Ref<Upvalue>, HeapAllocator<Ref<Upvalue>>> upvalues;
 };
 

@@ -46,6 +46,7 @@
 
 #include "vm/VM.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -248,7 +249,15 @@ FERROW_HOT const Value* quickIndex(const Value& object, const Value& key) {
 
 }  // namespace
 
-VM::VM() : globals(Environment::makeGlobals()) {
+namespace {
+
+// The serial numbers of VMs; never reused, so a closure of a VM that is gone
+// cannot pass for one of a later VM at the same address.
+std::atomic<uint64_t> nextSerial{1};
+
+}  // namespace
+
+VM::VM() : globals(Environment::makeGlobals()), serial_(nextSerial.fetch_add(1)) {
     stack_ = static_cast<Value*>(::operator new(kMaxStack * sizeof(Value)));
     top_ = stack_;
     frames.reserve(kMaxFrames);
@@ -815,7 +824,8 @@ dispatch:
             // Translated before, the right number of arguments, room for
             // the frame and its values: push the frame here. Anything
             // else (and every error) goes through pushFrame.
-            if (code && code->arity == static_cast<int32_t>(argCount) &&
+            if (code && closure->codeOwner == serial_ &&
+                code->arity == static_cast<int32_t>(argCount) &&
                 frames.size() < kMaxFrames &&
                 static_cast<std::size_t>(sp - stack_) - argCount + code->maxStack <= kMaxStack) {
                 const std::size_t base = static_cast<std::size_t>(sp - stack_) - argCount;

@@ -128,6 +128,9 @@ private:
     std::shared_ptr<FunctionProto> program_;
 
     uint64_t stepBudget_ = UINT64_MAX;
+    // Tells this VM's closures (see VMClosure::codeOwner) from those of
+    // every other VM of the process, past or present.
+    const uint64_t serial_;
 };
 
 }  // namespace ferrow

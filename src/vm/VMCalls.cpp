@@ -32,7 +32,12 @@ void VM::pushFrame(VMClosure& closure, std::size_t argCount, int32_t line) {
     }
     // The script's frame counts too: the 4,096th nested call fails.
     if (frames.size() >= kMaxFrames) throw RuntimeError(kCallStackOverflow, line, 0);
-    if (!closure.code) closure.code = &codeFor(proto);
+    if (!closure.code) {
+        closure.code = &codeFor(proto);
+        closure.codeOwner = serial_;
+    } else if (closure.codeOwner != serial_) {
+        throw RuntimeError(proto.name + "() belongs to another engine and cannot run here", line, 0);
+    }
     // The frame's room, checked once here instead of at every push.
     if (stackSize() - argCount + closure.code->maxStack > kMaxStack) stackOverflow();
     // The arguments stay where they are and become the callee's first locals.

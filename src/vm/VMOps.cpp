@@ -59,6 +59,7 @@ void VM::makeClosure(std::size_t index, const CallFrame& frame) {
     closure.proto = proto;
     closure.name = &proto->name;
     closure.code = code;
+    closure.codeOwner = serial_;
     closure.upvalues.reserve(proto->upvalues.size());
     for (const UpvalueDesc& desc : proto->upvalues) {
         if (desc.isLocal) {

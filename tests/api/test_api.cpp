@@ -263,6 +263,21 @@ TEST(ApiEngines, ATreeWalkersFunctionStaysWithItsEngine) {
     EXPECT_EQ(engine.run("return ok[0]()").value().toInt(), 2);
 }
 
+TEST(ApiEngines, AVMFunctionStaysWithItsEngine) {
+    // A function another VM has run carries that VM's code: calling it here
+    // is an error, also once its engine is gone, never a crash.
+    const std::string message = "g() belongs to another engine and cannot run here";
+    Engine engine;
+    {
+        Engine gone;
+        ASSERT_TRUE(gone.run("function g() return 1 end\ng()"));
+        ASSERT_TRUE(engine.set("g", *gone.get("g")));
+        EXPECT_EQ(engine.run("g()").error().message, message);
+    }
+    EXPECT_EQ(engine.run("g()").error().message, message);
+    EXPECT_EQ(engine.run("return len([1])").value().toInt(), 1);
+}
+
 TEST_P(Api, DeepRecursionIsAnErrorOnTheHostsStack) {
     Engine engine(options());
     Result r = engine.run("function f(n) return f(n + 1) + 1 end\nf(0)");
