@@ -608,27 +608,20 @@ dispatch:
     } while (0)
     // The fused forms: L(a) op L(b) and L(a) op K(b) push the result,
     // top op K(b) replaces the top.
+#define ARITH_PUSH(opcode, aExpr, bExpr)                                      \
+    do {                                                                     \
+        const Value& a = (aExpr);                                            \
+        const Value& b = (bExpr);                                            \
+        if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
+            SYNC();                                                          \
+            new (sp) Value(slowBinary(binOpOf(OpCode::opcode), a, b, LINE())); \
+        }                                                                    \
+        ++sp;                                                                \
+        NEXT();                                                              \
+    } while (0)
 #define ARITH_FUSED(name, opcode)                                            \
-    VM_CASE(LL_##name) {                                                     \
-        const Value& a = slots[ip->a];                                       \
-        const Value& b = slots[ip->b];                                       \
-        if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
-            SYNC();                                                          \
-            new (sp) Value(slowBinary(binOpOf(OpCode::opcode), a, b, LINE())); \
-        }                                                                    \
-        ++sp;                                                                \
-        NEXT();                                                              \
-    }                                                                        \
-    VM_CASE(LK_##name) {                                                     \
-        const Value& a = slots[ip->a];                                       \
-        const Value& b = constants[ip->b];                                   \
-        if (!fastArith<OpCode::opcode>(a, b, sp)) {                          \
-            SYNC();                                                          \
-            new (sp) Value(slowBinary(binOpOf(OpCode::opcode), a, b, LINE())); \
-        }                                                                    \
-        ++sp;                                                                \
-        NEXT();                                                              \
-    }                                                                        \
+    VM_CASE(LL_##name) { ARITH_PUSH(opcode, slots[ip->a], slots[ip->b]); }   \
+    VM_CASE(LK_##name) { ARITH_PUSH(opcode, slots[ip->a], constants[ip->b]); } \
     VM_CASE(K_##name) {                                                      \
         Value& a = TOP();                                                    \
         const Value& b = constants[ip->b];                                   \
@@ -979,6 +972,7 @@ dispatch:
 #undef JUMP_TO
 #undef BINARY_SLOW
 #undef ARITH_FUSED
+#undef ARITH_PUSH
 #undef COMPARE
 }
 
