@@ -76,26 +76,6 @@ def test_bench_ignores_watch_pragma(ferrow, folder):
     check_bench_lines(run(ferrow, ["--tree", "--bench", "watched.frw"], folder))
 
 
-def test_bench_syntax_error(ferrow, folder):
-    with open(os.path.join(folder, "bad.frw"), "w") as f:
-        f.write("print(1)\nlet = 2\n")
-    proc = run(ferrow, ["--bench", "bad.frw"], folder)
-    check(proc.returncode == 1, f"exit status {proc.returncode}")
-    check(proc.stdout == b"", f"unexpected stdout {proc.stdout!r}")
-    check(proc.stderr == b"SyntaxError: expected a variable name after 'let', got '='\n"
-                        b"  --> bad.frw:2:5\n2 | let = 2\n        ^\n",
-          f"unexpected stderr {proc.stderr!r}")
-
-
-def test_bench_runtime_error(ferrow, folder):
-    with open(os.path.join(folder, "fails.frw"), "w") as f:
-        f.write('print("partial")\nlet x = [1][5]\n')
-    proc = run(ferrow, ["--bench", "fails.frw"], folder)
-    check(proc.returncode == 1, f"exit status {proc.returncode}")
-    check(proc.stdout == b"", f"output must stay swallowed, got {proc.stdout!r}")
-    check(proc.stderr == b"bench: program raised an error\n", f"stderr {proc.stderr!r}")
-
-
 def test_prompt_end_of_input_writes_line_feed(ferrow, folder):
     proc = run(ferrow, [], folder, b"if true then\n")
     check(proc.returncode == 0, f"exit status {proc.returncode}")

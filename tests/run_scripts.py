@@ -1,26 +1,37 @@
 #!/usr/bin/env python3
-"""Runs the Ferrow script tests through the real ferrow binary.
+"""Runs the Ferrow script tests through the real ferrow binary, and checks
+that the two engines agree.
 
-Every *.frw script carries its expectations in `#>` comment lines (see
-tests/scripts/README.md). Each script runs once per engine, from its own
-folder with its base name as the path, and must produce exactly the expected
-standard output, standard error and exit status.
+Every *.frw script carries its expectations in `#>` comment lines, and every
+*.cases table holds many small programs in one file (see tests/scripts/
+README.md). Each program runs once per engine and must produce exactly the
+expected standard output, standard error and exit status. A program run on
+both engines is then compared across them: a difference must be one the
+engines are documented to have (below). With --corpus the engine fuzz
+targets' inputs (fuzz/corpus/tree, fuzz/corpus/vm) are compared too.
 
-Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine tree|vm] [--timeout S] [-v] [paths...]
+Told apart by their messages:
+  arithmetic-message  the VM says "arithmetic needs numbers, got A and B"
+                      where the tree-walker names the operator
+  column              the VM's runtime errors carry column 0
+  for-checks          the VM checks a numeric for with one message; a step
+                      of 0 is an error on the tree-walker only
+  loop-control        break/continue outside a loop: a RuntimeError when
+                      reached on the tree-walker, a CompileError on the VM
+  call-arguments      more than 255 call arguments: a CompileError on the VM
+  compile-limits      the VM's other operand limits
+  value-stack         the VM's value stack holds 65,536 values
+Behaviour no message shows, named by a script with `#> differs: KIND`
+(checked against the construct the kind needs), allowed to a fuzz input that
+has the construct: loop-variable, assignment-order, local-functions,
+second-let, map-literal.
 
-Paths are scripts or folders (searched recursively); the default is the
-scripts folder beside this file. Ends with "N passed, N failed" and a
-non-zero status when anything failed.
-
-The timeout per run is 10 seconds, or FERROW_TEST_TIMEOUT seconds when that
-is set (sanitizer builds run several times slower), or --timeout; runs with
-a memory limit get four times as long.
-
-With an AddressSanitizer binary every run is checked for leaks, reference
-cycles included: nothing may leak. A script marked `#> memory: N` runs with its
-address space limited to N MiB, to reach memory exhaustion quickly; it is
-skipped for a binary built with AddressSanitizer, which reserves terabytes of
-address space and aborts when an allocation fails.
+Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine E] [--timeout S]
+                      [--corpus] [-v] [paths...]
+The timeout per run is 10 s (FERROW_TEST_TIMEOUT or --timeout change it);
+runs with a memory limit get four times as long. With an AddressSanitizer
+binary every run is checked for leaks, and scripts with `#> memory:` are
+skipped (the sanitizer reserves terabytes of address space).
 """
 
 import argparse
@@ -31,115 +42,143 @@ import re
 import shlex
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_SCRIPTS = os.path.join(HERE, "scripts")
-DEFAULT_FERROW = os.path.join(HERE, "..", "build", "ferrow")
+ROOT = os.path.dirname(HERE)
 ENGINES = ("tree", "vm")
 DEFAULT_TIMEOUT = 10
+CORPUS_TIMEOUT = 1  # fuzz inputs are small: one still running is an endless loop
+# A run that fills memory is bound by how fast the machine hands out pages.
+MEMORY_TIMEOUT_FACTOR = 4
 
-# `#> key: text`, `#> key[engine]: text`, or `#> key:` for an empty text.
-# Exactly one space follows the colon; the rest of the line is the text.
 DIRECTIVE = re.compile(rb"^[ \t]*#>[ \t]*([a-z]+)(?:\[([a-z]+)\])?:(?: (.*))?$")
-ENGINE_SPECIFIC = {b"out", b"err", b"exit", b"leaks"}
+ENGINE_SPECIFIC = {b"out", b"err", b"exit", b"error"}
 KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag", b"memory", b"differs"}
+CASE = re.compile(rb"^#== ([\w-]+)[ \t]*$", re.M)
+AT = re.compile(rb"^(.*) @(\d+):(\d+)$")
+EXCERPT = re.compile(rb"^\d+ \| ")
+CARET = re.compile(rb"^\s*\^$")
 
 
 class ScriptError(Exception):
     """A script whose directives cannot be understood."""
 
 
+class Program:
+    """A script, a case of a table (table is True) or a fuzz input (exp None)."""
+
+    def __init__(self, path, source, exp=None, table=False):
+        self.path, self.source, self.exp, self.table = path, source, exp, table
+
+
 class Expectations:
     def __init__(self):
-        self.out = {engine: [] for engine in ENGINES}
-        self.err = {engine: [] for engine in ENGINES}
-        self.exit = {engine: 0 for engine in ENGINES}
-        self.args = None
-        self.stdin = []
-        self.engines = list(ENGINES)
-        self.flag = True
-        self.memory = None  # MiB of address space, or no limit
-        self.differs = []  # behaviour differences named for tests/differential.py
+        self.out = {e: [] for e in ENGINES}
+        self.err = {e: [] for e in ENGINES}
+        self.exit = {e: 0 for e in ENGINES}
+        self.args, self.stdin, self.engines = None, [], list(ENGINES)
+        self.flag, self.memory, self.differs = True, None, []
 
 
-def parse_directives(path):
-    with open(path, "rb") as f:
-        data = f.read()
+def parse_directives(data, name):
     exp = Expectations()
     for number, raw in enumerate(data.split(b"\n"), start=1):
         if not raw.lstrip(b" \t").startswith(b"#>"):
             continue
+        where = f"line {number}"
         m = DIRECTIVE.match(raw)
         if not m:
-            raise ScriptError(f"line {number}: malformed directive: {raw.decode(errors='replace')}")
+            raise ScriptError(f"{where}: malformed directive: {raw.decode(errors='replace')}")
         key, engine, text = m.group(1), m.group(2), m.group(3) or b""
-        where = f"line {number}"
-        if key not in KNOWN:
-            raise ScriptError(f"{where}: unknown directive '{key.decode()}'")
-        if engine is not None:
-            if key not in ENGINE_SPECIFIC:
-                raise ScriptError(f"{where}: '{key.decode()}' takes no engine")
-            if engine.decode() not in ENGINES:
-                raise ScriptError(f"{where}: unknown engine '{engine.decode()}'")
-        targets = [engine.decode()] if engine is not None else list(ENGINES)
-        if key == b"out":
-            for t in targets:
-                exp.out[t].append(text)
-        elif key == b"err":
-            for t in targets:
-                exp.err[t].append(text)
-        elif key == b"exit":
-            try:
-                status = int(text.strip())
-            except ValueError:
-                raise ScriptError(f"{where}: exit status is not a number") from None
-            for t in targets:
-                exp.exit[t] = status
-        elif key == b"args":
+        if key not in KNOWN or (engine and (key not in ENGINE_SPECIFIC or engine.decode() not in ENGINES)):
+            raise ScriptError(f"{where}: unknown directive or engine: {raw.decode(errors='replace')}")
+        targets = [engine.decode()] if engine else list(ENGINES)
+        for t in targets:
+            if key in (b"out", b"err"):
+                getattr(exp, key.decode())[t].append(text)
+            elif key == b"exit":
+                exp.exit[t] = int(text.strip()) if text.strip().isdigit() else -999
+            elif key == b"error":
+                # Tables only: the message, the position line when `@L:C`
+                # ends it (column 0 on the VM for runtime errors), status 1.
+                at = AT.match(text)
+                exp.err[t].append(at.group(1) if at else text)
+                if at:
+                    column = b"0" if t == "vm" and text.startswith(b"RuntimeError") else at.group(3)
+                    exp.err[t].append(b"  --> %s:%s:%s" % (name.encode(), at.group(2), column))
+                exp.exit[t] = 1
+        if key == b"args":
             exp.args = shlex.split(text.decode("utf-8", errors="surrogateescape"))
         elif key == b"stdin":
             exp.stdin.append(text)
         elif key == b"engines":
-            names = text.decode(errors="replace").split()
-            bad = [n for n in names if n not in ENGINES]
-            if bad or not names:
-                raise ScriptError(f"{where}: engines must name tree and/or vm")
-            exp.engines = [e for e in ENGINES if e in names]
+            exp.engines = [e for e in ENGINES if e in text.decode().split()]
         elif key == b"flag":
-            if text.strip() != b"none":
-                raise ScriptError(f"{where}: the only flag setting is 'none'")
             exp.flag = False
         elif key == b"differs":
-            exp.differs.extend(text.decode(errors="replace").split())
+            exp.differs.extend(text.decode().split())
         elif key == b"memory":
-            try:
-                exp.memory = int(text.strip())
-            except ValueError:
-                raise ScriptError(f"{where}: memory is a number of MiB") from None
+            exp.memory = int(text.strip())
+    if -999 in exp.exit.values():
+        raise ScriptError("exit status is not a number")
     return exp
 
 
-def collect_scripts(paths):
-    scripts = []
+def collect(paths, corpus, scratch):
+    """Programs from scripts, tables (written out as files under `scratch`,
+    beside a link to the table's data folder) and, with `corpus`, fuzz inputs."""
+    programs, errors, files = [], [], []
     for path in paths:
         if os.path.isdir(path):
-            for root, dirs, files in os.walk(path):
+            for root, dirs, names in os.walk(path):
                 dirs.sort()
-                scripts.extend(os.path.join(root, f) for f in sorted(files) if f.endswith(".frw"))
+                files += [os.path.join(root, n) for n in sorted(names) if n.endswith((".frw", ".cases"))]
         elif os.path.isfile(path):
-            scripts.append(path)
+            files.append(path)
         else:
             raise FileNotFoundError(path)
-    return scripts
+    for path in files:
+        with open(path, "rb") as f:
+            data = f.read()
+        pieces = [(os.path.basename(path), data)]
+        folder = None
+        if path.endswith(".cases"):
+            folder = os.path.join(scratch, os.path.basename(path))
+            os.makedirs(folder)
+            if os.path.isdir(os.path.join(os.path.dirname(path), "data")):
+                os.symlink(os.path.abspath(os.path.join(os.path.dirname(path), "data")),
+                           os.path.join(folder, "data"))
+            parts = CASE.split(data)
+            pieces = [(parts[i].decode() + ".frw", parts[i + 1].removeprefix(b"\n"))
+                      for i in range(1, len(parts), 2)]
+        for name, source in pieces:
+            where = os.path.join(folder, name) if folder else path
+            try:
+                programs.append(Program(where, source, parse_directives(source, name), bool(folder)))
+            except ScriptError as e:
+                errors.append(f"{path} ({name}): {e}")
+            if folder:
+                with open(where, "wb") as f:
+                    f.write(source)
+    if corpus:
+        for target in ENGINES:
+            folder = os.path.join(ROOT, "fuzz", "corpus", target)
+            for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+                with open(os.path.join(folder, name), "rb") as f:
+                    programs.append(Program(os.path.join(folder, name), f.read()))
+    return programs, errors
 
 
-def as_text(lines):
-    return b"".join(line + b"\n" for line in lines)
+class Run:
+    def __init__(self, proc):
+        self.out, self.err, self.status = proc.stdout, proc.stderr, proc.returncode
+
+    def key(self):
+        return (self.out, self.err, self.status)
 
 
 def as_lines(data):
-    """Splits output into lines. The last line may lack its line feed (the
-    prompt's last ">> " after "exit", for instance) and still match."""
     lines = data.split(b"\n")
     if lines[-1] == b"":
         lines.pop()
@@ -150,137 +189,254 @@ def show(data):
     return data.decode("utf-8", errors="backslashreplace")
 
 
-def diff(name, expected, actual):
-    lines = difflib.unified_diff(
-        show(expected).splitlines(keepends=True),
-        show(actual).splitlines(keepends=True),
-        fromfile=f"expected {name}",
-        tofile=f"actual {name}",
-    )
-    text = ""
+def without_excerpts(lines):
+    """A table checks messages and positions; the scripts check the quoted
+    source line and its caret."""
+    out, after = [], False
     for line in lines:
-        text += line if line.endswith("\n") else line + "\n\\ no line feed at end\n"
-    return text
+        if EXCERPT.match(line) or (after and CARET.match(line)):
+            after = True
+            continue
+        out.append(line)
+        after = False
+    return out
 
 
-# A run that fills memory up to its limit is bound by how fast the machine
-# hands out pages, which a loaded machine slows most: it gets longer.
-MEMORY_TIMEOUT_FACTOR = 4
-
-
-def run_one(ferrow, script, engine, exp, timeout):
-    """Returns None on success, else a report of what differed."""
-    folder = os.path.dirname(os.path.abspath(script))
-    base = os.path.basename(script)
-    args = exp.args if exp.args is not None else ["{file}"]
-    args = [a.replace("{file}", base) for a in args]
-    command = [ferrow] + ([f"--{engine}"] if exp.flag else []) + args
-    if exp.memory is not None:
+def run(ferrow, program, engine, timeout):
+    """Runs a program on an engine: a Run, or a text saying why it did not end."""
+    exp = program.exp
+    folder, base = os.path.split(os.path.abspath(program.path))
+    args = [a.replace("{file}", base) for a in (exp.args if exp and exp.args is not None else ["{file}"])]
+    command = [ferrow] + ([f"--{engine}"] if not exp or exp.flag else []) + args
+    if exp and exp.memory is not None:
         command = ["/bin/sh", "-c", 'ulimit -v "$0" && exec "$@"', str(exp.memory * 1024)] + command
         timeout *= MEMORY_TIMEOUT_FACTOR
-    stdin = as_text(exp.stdin)
-    shown = " ".join(shlex.quote(part) for part in command)
-    header = f"command (in {folder}): {shown}\n"
+    stdin = b"".join(line + b"\n" for line in exp.stdin) if exp else b""
     try:
-        proc = subprocess.run(
-            command, cwd=folder, input=stdin, capture_output=True, timeout=timeout,
-        )
+        return Run(subprocess.run(command, cwd=folder, input=stdin, capture_output=True, timeout=timeout))
     except subprocess.TimeoutExpired:
-        return f"{header}timed out after {timeout:g} s (killed)\n"
-    except OSError as e:
-        return f"{header}could not start: {e}\n"
-
-    report = ""
-    stderr = proc.stderr
-    for name, want, got in (("stdout", exp.out[engine], proc.stdout),
-                            ("stderr", exp.err[engine], stderr)):
-        if as_lines(got) != want:
-            report += diff(name, as_text(want), got)
-    if proc.returncode != exp.exit[engine]:
-        report += f"exit status: expected {exp.exit[engine]}, got {proc.returncode}\n"
-    return header + report if report else None
+        return f"{shlex.join(command)} (in {folder}): timed out after {timeout:g} s\n"
 
 
-def has_address_sanitizer(binary):
-    with open(binary, "rb") as f:
-        return b"__asan_init" in f.read()
+def check_expectations(program, engine, got):
+    exp, report = program.exp, ""
+    for name, want, actual in (("stdout", exp.out[engine], got.out), ("stderr", exp.err[engine], got.err)):
+        lines = as_lines(actual)
+        if program.table and name == "stderr":
+            lines = without_excerpts(lines)
+        if lines != want:
+            report += "".join(difflib.unified_diff(
+                [show(x) + "\n" for x in want], [show(x) + "\n" for x in lines],
+                f"expected {name}", f"actual {name}"))
+    if got.status != exp.exit[engine]:
+        report += f"exit status: expected {exp.exit[engine]}, got {got.status}\n"
+    return report
+
+
+# The constructs without which a behaviour difference cannot arise.
+BEHAVIOUR_KINDS = {
+    "loop-variable": re.compile(rb"^\s*for\b", re.M),
+    # an assignment to an index or a field, or a compound one to a name
+    "assignment-order": re.compile(
+        rb"^[^\n#]*?(?:\]|\.[A-Za-z_]\w*)\s*(?://|[-+*/%^])?=(?!=)"
+        rb"|^\s*[A-Za-z_]\w*\s*(?://|[-+*/%^])=", re.M),
+    "local-functions": re.compile(rb"^[ \t]+(?:let|function)\b", re.M),
+    "second-let": re.compile(rb"\blet\s+([A-Za-z_]\w*)\b[\s\S]*\blet\s+\1\b"),
+    "map-literal": re.compile(rb"\{[^\n}]*:"),
+}
+ARITHMETIC = re.compile(rb"operator '(?:-|\*|/|//|%|\^)' needs numbers, got")
+TREE_FOR_MESSAGES = re.compile(rb"numeric for-loop bounds must be numbers|for step must be a number")
+STEP_ZERO = b"for-loop step cannot be 0"
+POSITION = re.compile(rb"^(\s*--> .*:\d+:)(\d+)$")
+COMPILE_ERROR = re.compile(rb"^CompileError: (.*)$", re.M)
+LOOP_CONTROL = {b"'break' outside a loop", b"'continue' outside a loop"}
+COMPILE_LIMITS = (b"too many constants", b"too many elements in a list literal",
+                  b"too many entries in a map literal", b"too many local variables",
+                  b"too many captured variables", b"too many nested functions",
+                  b"branch too large", b"loop body too large", b"program too deeply nested")
+MESSAGE_RULES = ("arithmetic-message", "for-checks", "column")
+
+
+def normalize(lines, side, rules):
+    """The lines with the message differences named in `rules` taken out."""
+    out, caret_due = [], 0  # lines until the caret of a position taken out
+    for line in lines:
+        if side == "tree" and "arithmetic-message" in rules:
+            line = ARITHMETIC.sub(b"arithmetic needs numbers, got", line)
+        if side == "tree" and "for-checks" in rules:
+            line = TREE_FOR_MESSAGES.sub(b"numeric for-loop needs numbers", line)
+        caret_due -= 1
+        if "column" in rules:
+            m = POSITION.match(line)
+            if m and (side == "tree" or m.group(2) == b"0"):
+                line, caret_due = m.group(1) + b"?", 2
+            elif caret_due == 0 and CARET.match(line):
+                line = b"^"
+        out.append(line)
+    return out
+
+
+def stretches(tree_lines, vm_lines):
+    """(tree part, vm part, whether the tree part ends its stream) for every
+    stretch where two streams differ; lines replaced one for one are judged
+    a pair at a time."""
+    found = []
+    for op, i1, i2, j1, j2 in difflib.SequenceMatcher(a=tree_lines, b=vm_lines, autojunk=False).get_opcodes():
+        if op == "replace" and i2 - i1 == j2 - j1:
+            found += [([tree_lines[i]], [vm_lines[j1 + i - i1]], i + 1 == len(tree_lines)) for i in range(i1, i2)]
+        elif op != "equal":
+            found.append((tree_lines[i1:i2], vm_lines[j1:j2], i2 == len(tree_lines)))
+    return found
+
+
+def compare_stream(tree_lines, vm_lines):
+    """The message rules that explain part of a difference, and the stretches
+    still different with all of them applied."""
+    def left(rules):
+        return stretches(normalize(tree_lines, "tree", rules), normalize(vm_lines, "vm", rules))
+    def count(rules):
+        return sum(len(a) + len(b) for a, b, _ in left(rules))
+    rules = set(MESSAGE_RULES)
+    remaining = count(rules)
+    return {r for r in MESSAGE_RULES if count(rules - {r}) > remaining}, left(rules)
+
+
+def compile_failure(vm):
+    m = COMPILE_ERROR.match(vm.err) if vm.status == 1 and not vm.out else None
+    if not m:
+        return None
+    if m.group(1) in LOOP_CONTROL:
+        return "loop-control"
+    if m.group(1) == b"too many arguments":
+        return "call-arguments"
+    return "compile-limits" if m.group(1).startswith(COMPILE_LIMITS) else None
+
+
+def compare(program, tree, vm):
+    """(kinds, problems) for a program whose runs on the two engines differ."""
+    exp, problems = program.exp, []
+    if exp is not None:
+        kinds = set(exp.differs)
+        for kind in sorted(kinds):
+            if kind not in BEHAVIOUR_KINDS or not BEHAVIOUR_KINDS[kind].search(program.source):
+                problems.append(f"'#> differs: {kind}': no such kind, or the script lacks its construct")
+        kinds &= set(BEHAVIOUR_KINDS)
+        if exp.out["tree"] == exp.out["vm"] and exp.err["tree"] == exp.err["vm"] and exp.exit["tree"] == exp.exit["vm"]:
+            problems.append("the engines differ but the script declares no [tree]/[vm] expectation")
+    else:
+        kinds = {k for k, pattern in BEHAVIOUR_KINDS.items() if pattern.search(program.source)}
+    failure = compile_failure(vm)
+    if failure == "loop-control":
+        # The tree-walker runs up to the stray statement and fails there with
+        # the same message and position; a fuzz input may never reach it.
+        tree_err = re.sub(rb"^RuntimeError: ", b"CompileError: ", tree.err)
+        if exp is not None and (tree.status != 1 or tree_err != vm.err):
+            problems.append("break/continue outside a loop: the errors differ beyond the kind")
+        return {failure}, problems
+    if failure:
+        return {failure}, problems
+    if (vm.status == 1 and vm.err == b"RuntimeError: stack overflow\n"
+            and tree.out.startswith(vm.out) and b"stack overflow" not in tree.err):
+        return {"value-stack"}, problems
+    # A step of 0 ends the tree-walker's run where the VM goes on.
+    stopped = STEP_ZERO in tree.err and STEP_ZERO not in vm.err
+    used, behaviour = set(), False
+    for name, a, b in (("stdout", tree.out, vm.out), ("stderr", tree.err, vm.err)):
+        rules, left = compare_stream(as_lines(a), as_lines(b))
+        used |= rules
+        for tree_part, vm_part, at_end in left:
+            if any(STEP_ZERO in line for line in tree_part) or (stopped and at_end):
+                used.add("for-checks")
+            elif kinds:
+                used |= kinds
+                behaviour = True
+            else:
+                problems.append(f"{name} differs:\n" + "".join(f"  tree| {show(x)}\n" for x in tree_part)
+                                + "".join(f"    vm| {show(x)}\n" for x in vm_part))
+    if tree.status != vm.status and not (stopped or behaviour):
+        problems.append(f"exit status differs: tree {tree.status}, vm {vm.status}")
+    return used, problems
+
+
+def check(ferrow, program, engines, timeout, sanitized):
+    """(failure report or "", kinds of difference seen, skipped reason)."""
+    exp = program.exp
+    if exp is None:
+        timeout = CORPUS_TIMEOUT
+    elif exp.memory is not None and sanitized:
+        return "", set(), "memory limit under AddressSanitizer"
+    runs, report = {}, ""
+    for engine in (exp.engines if exp else ENGINES):
+        if engine not in engines:
+            continue
+        got = run(ferrow, program, engine, timeout)
+        if isinstance(got, str):
+            if exp is None:
+                return "", set(), f"timed out on the {engine} engine"
+            report += f"[{engine}] {got}"
+            continue
+        runs[engine] = got
+        if exp is not None:
+            failed = check_expectations(program, engine, got)
+            report += f"[{engine}] {failed}" if failed else ""
+    if report or len(runs) < 2 or (exp is not None and not exp.flag):
+        return report, set(), ""
+    tree, vm = runs["tree"], runs["vm"]
+    if tree.key() == vm.key():
+        return ("'#> differs:' declared but the engines agree\n" if exp and exp.differs else ""), set(), ""
+    if exp is None:
+        again = run(ferrow, program, "tree", timeout)
+        if isinstance(again, str) or again.key() != tree.key():
+            return "", set(), "output varies from run to run"
+    kinds, problems = compare(program, tree, vm)
+    return "".join(p if p.endswith("\n") else p + "\n" for p in problems), kinds, ""
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Run the Ferrow script tests.")
-    parser.add_argument("--ferrow", default=DEFAULT_FERROW, help="the ferrow binary")
+    parser = argparse.ArgumentParser(description="Run the Ferrow script tests on both engines.")
+    parser.add_argument("--ferrow", default=os.path.join(ROOT, "build", "ferrow"))
     parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 1)
-    parser.add_argument("--engine", choices=ENGINES, help="run on this engine only")
-    parser.add_argument("--timeout", type=float, default=None,
-                        help="seconds per run (default: FERROW_TEST_TIMEOUT or 10)")
-    parser.add_argument("-v", "--verbose", action="store_true", help="name every run")
-    parser.add_argument("paths", nargs="*", help="scripts or folders (default: tests/scripts)")
+    parser.add_argument("--engine", choices=ENGINES, help="run on this engine only (no comparison)")
+    parser.add_argument("--timeout", type=float,
+                        default=float(os.environ.get("FERROW_TEST_TIMEOUT", DEFAULT_TIMEOUT)))
+    parser.add_argument("--corpus", action="store_true", help="also compare the engines on the fuzz corpora")
+    parser.add_argument("-v", "--verbose", action="store_true", help="name every program that differs or is skipped")
+    parser.add_argument("paths", nargs="*", help="scripts, tables or folders (default: tests/scripts)")
     options = parser.parse_args()
-
-    timeout = options.timeout
-    if timeout is None:
-        try:
-            timeout = float(os.environ.get("FERROW_TEST_TIMEOUT", DEFAULT_TIMEOUT))
-        except ValueError:
-            print("run_scripts: FERROW_TEST_TIMEOUT is not a number", file=sys.stderr)
-            return 2
     ferrow = os.path.abspath(options.ferrow)
     if not os.access(ferrow, os.X_OK):
         print(f"run_scripts: no ferrow binary at {ferrow}", file=sys.stderr)
         return 2
-    try:
-        scripts = collect_scripts(options.paths or [DEFAULT_SCRIPTS])
-    except FileNotFoundError as e:
-        print(f"run_scripts: no such script or folder: {e}", file=sys.stderr)
-        return 2
-
-    sanitized = has_address_sanitizer(ferrow)
-    skipped = 0
-    jobs = []  # (script, engine, expectations or error text)
-    for script in scripts:
+    with open(ferrow, "rb") as f:
+        sanitized = b"__asan_init" in f.read()
+    engines = [options.engine] if options.engine else list(ENGINES)
+    with tempfile.TemporaryDirectory(prefix="ferrow-cases-") as scratch:
         try:
-            exp = parse_directives(script)
-        except ScriptError as e:
-            jobs.append((script, "-", str(e)))
-            continue
-        if exp.memory is not None and sanitized:
-            skipped += 1
-            if options.verbose:
-                print(f"SKIP {script} (memory limit under AddressSanitizer)")
-            continue
-        for engine in exp.engines:
-            if options.engine in (None, engine):
-                jobs.append((script, engine, exp))
-
-    def work(job):
-        script, engine, exp = job
-        if isinstance(exp, str):
-            return f"bad script: {exp}\n"
-        return run_one(ferrow, script, engine, exp, timeout)
-
-    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
-        results = list(pool.map(work, jobs))
-
-    passed = failed = 0
-    for (script, engine, _), failure in zip(jobs, results):
-        name = os.path.relpath(script)
-        if name.startswith(".."):
-            name = os.path.abspath(script)
-        if failure is None:
-            passed += 1
-            if options.verbose:
-                print(f"PASS {name} [{engine}]")
-        else:
+            programs, errors = collect(options.paths or [os.path.join(HERE, "scripts")], options.corpus, scratch)
+        except FileNotFoundError as e:
+            print(f"run_scripts: no such script or folder: {e}", file=sys.stderr)
+            return 2
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
+            results = list(pool.map(lambda p: check(ferrow, p, engines, options.timeout, sanitized), programs))
+    failed, skipped, by_kind = len(errors), 0, {}
+    for error in errors:
+        print(f"FAIL bad script: {error}")
+    for program, (report, kinds, skip) in zip(programs, results):
+        name = os.path.relpath(program.path) if not program.table else "table case " + os.path.basename(program.path)
+        for kind in kinds:
+            by_kind[kind] = by_kind.get(kind, 0) + 1
+        skipped += bool(skip)
+        if report:
             failed += 1
-            print(f"FAIL {name} [{engine}]")
-            print(failure)
-    print(f"{passed} passed, {failed} failed")
-    if skipped:
-        print(f"({skipped} script(s) with a memory limit skipped under AddressSanitizer)")
-    if not jobs:
-        print("run_scripts: no scripts found", file=sys.stderr)
-        return 1
-    return 1 if failed else 0
+            print(f"FAIL {name}\n{report}")
+        elif options.verbose and (skip or kinds):
+            print(f"{'SKIPPED' if skip else 'DIFFERS'} {name}: {skip or ', '.join(sorted(kinds))}")
+    scripts = sum(1 for p in programs if p.exp is not None)
+    print(f"{scripts} scripts and cases, {len(programs) - scripts} fuzz inputs: "
+          f"{len(programs) - failed - skipped} passed, {failed} failed, {skipped} skipped")
+    if by_kind:
+        print("documented differences seen: " + ", ".join(f"{k} {by_kind[k]}" for k in sorted(by_kind)))
+    return 1 if failed or not programs else 0
 
 
 if __name__ == "__main__":
