@@ -39,34 +39,20 @@ private:
 
 constexpr int64_t kTwo53 = int64_t{1} << 53;
 
-// Keys made afresh on every use, so that equality cannot rest on identity:
-// the bytes of the shared "a", "b" and "", of the wide range's "k7", and "1",
-// which is not the number 1.
-const char* const kFreshStrings[] = {"a", "b", "", "1", "k7"};
-
+// A small pool of keys that mixes equal numbers of both kinds, -0.0 and 0.0,
+// integers equal only as doubles, NaN, and strings: "a", "b" and "" shared,
+// or made afresh on every use (as "1", not the number 1, and "k7" of the wide
+// range) so that equality cannot rest on identity.
 Value pooledKey(uint8_t pick, const std::vector<Value>& shared) {
-    switch (pick % 24) {
-    case 0: return Value::integer(0);
-    case 1: return Value::integer(1);
-    case 2: return Value::integer(2);
-    case 3: return Value::number(0.0);
-    case 4: return Value::number(-0.0);
-    case 5: return Value::number(1.0);
-    case 6: return Value::number(2.0);
-    case 7: return Value::number(1.5);
-    case 8: return Value::integer(kTwo53);
-    case 9: return Value::integer(kTwo53 + 1);
-    case 10: return Value::number(static_cast<double>(kTwo53));
-    case 11: return Value::number(std::nan(""));
-    case 12: return Value::integer(-1);
-    case 13: return Value::number(-1.0);
-    case 14:
-    case 15:
-    case 16: return shared[pick % 24 - 14];
-    case 22: return Value::integer(kTwo53 + 2);
-    case 23: return Value::integer(INT64_MAX);
-    default: return Value::string(kFreshStrings[pick % 24 - 17]);
-    }
+    static const double kFloats[] = {0.0, -0.0, 1.0, 2.0, 1.5, static_cast<double>(kTwo53), -1.0};
+    static const int64_t kIntegers[] = {0, 1, 2, kTwo53, kTwo53 + 1, kTwo53 + 2, INT64_MAX, -1};
+    static const char* const kFresh[] = {"a", "b", "", "1", "k7"};
+    pick %= 24;
+    if (pick < 7) return Value::number(kFloats[pick]);
+    if (pick < 15) return Value::integer(kIntegers[pick - 7]);
+    if (pick == 15) return Value::number(std::nan(""));
+    if (pick < 19) return shared[pick - 16];
+    return Value::string(kFresh[pick - 19]);
 }
 
 Value readKey(Input& in, const std::vector<Value>& shared) {

@@ -30,17 +30,11 @@ if [ "$target" = float ]; then
 else
   options=(-max_len=4096 -dict=fuzz/ferrow.dict)
 fi
-# Reference cycles (a list that contains itself, a closure stored in the scope
-# it captures) are never freed by design, so leak reports would be noise here;
-# the sanitizer test suite checks leaks with its own rules. A single input gets
-# 25 seconds and 2 GB; the natives' results are capped far lower by the
-# target itself.
-#
-# The step budget bounds loops, not the work per step: a loop that copies a
-# growing list each time is quadratic and may still run past the timeout. So
-# the fuzzer runs in fork mode with one worker: a timeout or an out-of-memory
-# input is saved under fuzz/corpus-work/artifacts/ for triage and fuzzing goes
-# on, while a crash stops it.
+# Leaks are checked by the corpus replays of the sanitizer suite, not here. A
+# single input gets 25 seconds and 2 GB. The step budget bounds loops, not the
+# work per step (a loop copying a growing list is quadratic), so the fuzzer
+# runs in fork mode with one worker: a timeout or an out-of-memory input is
+# saved under fuzz/corpus-work/artifacts/ and fuzzing goes on; a crash stops it.
 export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 limits=(-timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024)
