@@ -1,37 +1,20 @@
 #!/usr/bin/env python3
-"""Runs the Ferrow script tests through the real ferrow binary, and checks
-that the two engines agree.
+"""Runs the Ferrow script tests through the real ferrow binary on both
+engines, checks each run against the expectations the program carries (see
+tests/scripts/README.md), then compares the two engines' runs (and, with
+--corpus, their runs of the engine fuzz targets' inputs). A difference must be
+one the engines are documented to have: told apart by their messages (the
+VM's arithmetic message, column 0 and numeric-for checks; break/continue
+outside a loop, too many call arguments and other operand limits refused at
+compile time; the VM's value stack), or behaviour no message shows, which a
+script names with `#> differs: KIND` and a fuzz input is allowed when it has
+the construct (loop-variable, assignment-order, local-functions, second-let,
+map-literal).
 
-Every *.frw script carries its expectations in `#>` comment lines, and every
-*.cases table holds many small programs in one file (see tests/scripts/
-README.md). Each program runs once per engine and must produce exactly the
-expected standard output, standard error and exit status. A program run on
-both engines is then compared across them: a difference must be one the
-engines are documented to have (below). With --corpus the engine fuzz
-targets' inputs (fuzz/corpus/tree, fuzz/corpus/vm) are compared too.
-
-Told apart by their messages:
-  arithmetic-message  the VM says "arithmetic needs numbers, got A and B"
-                      where the tree-walker names the operator
-  column              the VM's runtime errors carry column 0
-  for-checks          the VM checks a numeric for with one message; a step
-                      of 0 is an error on the tree-walker only
-  loop-control        break/continue outside a loop: a RuntimeError when
-                      reached on the tree-walker, a CompileError on the VM
-  call-arguments      more than 255 call arguments: a CompileError on the VM
-  compile-limits      the VM's other operand limits
-  value-stack         the VM's value stack holds 65,536 values
-Behaviour no message shows, named by a script with `#> differs: KIND`
-(checked against the construct the kind needs), allowed to a fuzz input that
-has the construct: loop-variable, assignment-order, local-functions,
-second-let, map-literal.
-
-Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine E] [--timeout S]
-                      [--corpus] [-v] [paths...]
-The timeout per run is 10 s (FERROW_TEST_TIMEOUT or --timeout change it);
-runs with a memory limit get four times as long. With an AddressSanitizer
-binary every run is checked for leaks, and scripts with `#> memory:` are
-skipped (the sanitizer reserves terabytes of address space).
+Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine E] [--timeout S] [--corpus] [-v] [paths...]
+A run gets 10 s (FERROW_TEST_TIMEOUT or --timeout), four times that under a
+memory limit; scripts with `#> memory:` are skipped under AddressSanitizer,
+which reserves terabytes of address space.
 """
 
 import argparse
