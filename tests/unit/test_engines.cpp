@@ -2,7 +2,6 @@
 // stacks and step budgets.
 
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "compiler/OpCodes.h"
@@ -21,8 +20,9 @@ std::string compileFailure(const Block& program) {
     }
     return "compiled";
 }
+std::string compileFailure(const std::string& source) { return compileFailure(parse(tokenize(source))); }
 
-// Builders for programs too large or too odd to write as source.
+// For programs the parser would refuse: a node filled in by `fill`.
 template <class Node, class Fill>
 std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
     auto n = std::make_unique<Node>();
@@ -31,51 +31,22 @@ std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
     fill(*n);
     return n;
 }
-ExprPtr literal(Value v = Value()) { return node<LiteralExpr>([&](auto& n) { n.value = v; }); }
-ExprPtr name(std::size_t i, int32_t line = 1) {
-    return node<NameExpr>([&](auto& n) { n.name = "p" + std::to_string(i); }, line);
-}
-StmtPtr statement(ExprPtr e) {
-    const int32_t line = e->line, column = e->column;
-    return node<ExprStmt>([&](auto& s) { s.expr = std::move(e); }, line, column);
-}
-// `count` statements made by `make(i)`.
-template <class Make>
-Block statements(std::size_t count, Make make) {
-    Block b;
-    for (std::size_t i = 0; i < count; ++i) b.push_back(make(i));
-    return b;
-}
-Block program(ExprPtr e) { return statements(1, [&](std::size_t) { return statement(std::move(e)); }); }
-// A function with parameters p0, p1, ... and the body `body`.
-ExprPtr function(std::size_t params, Block body, int32_t line = 1) {
-    return node<FunctionExpr>([&](auto& f) {
-        for (std::size_t i = 0; i < params; ++i) f.params.push_back("p" + std::to_string(i));
-        f.body = std::move(body);
-    }, line);
-}
-// `let p0 = nil` and `count` reads of p0 (4 bytes each, no constants) as
-// the body of a loop or of a branch.
-template <class Node>
-Block longBody(std::size_t count) {
-    Block body = statements(count + 1, [](std::size_t i) -> StmtPtr {
-        if (i > 0) return statement(name(0));
-        return node<LetStmt>([](auto& let) { let.name = "p0", let.init = literal(); });
-    });
-    return statements(1, [&](std::size_t) {
-        return node<Node>([&](auto& s) {
-            ExprPtr yes = literal(Value::boolean(true));
-            if constexpr (std::is_same_v<Node, WhileStmt>) s.cond = std::move(yes), s.body = std::move(body);
-            else s.branches.push_back(IfBranch{std::move(yes), std::move(body)});
-        });
-    });
+ExprPtr literal() { return std::make_unique<LiteralExpr>(); }
+
+using N = std::size_t;
+
+// `text` n times, with # standing for 0, 1, ... in turn.
+std::string numbered(const std::string& text, N n) {
+    std::string out;
+    const std::size_t hash = text.find('#');
+    for (N i = 0; i < n; ++i) out += text.substr(0, hash) + std::to_string(i) + text.substr(hash + 1);
+    return out;
 }
 uint8_t op(OpCode o) { return static_cast<uint8_t>(o); }
 
 struct Limit {
-    const char* what;
-    Block (*build)(std::size_t);
-    std::size_t fits, fails;
+    std::string (*source)(N);
+    N fits, fails;
     const char* error;
     // In the program that just fits: the function nested `level` deep holds
     // `bytes`, the widest operand, at `at` (from the end when negative).
@@ -85,40 +56,30 @@ struct Limit {
 };
 
 const Limit kLimits[] = {
-    {"constants",
-     [](std::size_t n) { return statements(n, [](std::size_t i) { return statement(literal(Value::integer(i))); }); },
-     65536, 65537, "too many constants @0:0", 0, -6, {op(OpCode::CONST), 0xff, 0xff}},
-    {"branch", longBody<IfStmt>, 16000, 16400, "branch too large @0:0", -1, 0, {}},
-    {"loop", longBody<WhileStmt>, 16000, 16400, "loop body too large @0:0", -1, 0, {}},
-    {"list literal",
-     [](std::size_t n) {
-         return program(node<ListLitExpr>([n](auto& l) {
-             for (std::size_t i = 0; i < n; ++i) l.elements.push_back(literal());
-         }, 2, 5));
-     },
-     65535, 65536, "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535,
+    {[](N n) { return numbered("#\n", n); }, 65536, 65537, "too many constants @0:0", 0, -6,
+     {op(OpCode::CONST), 0xff, 0xff}},
+    // The bodies are reads of a local: 4 bytes each, and no constants.
+    {[](N n) { return "if true then\n  let x = nil\n" + repeat("  x\n", n) + "end\n"; }, 16000, 16400,
+     "branch too large @0:0", -1, 0, {}},
+    {[](N n) { return "while true do\n  let x = nil\n" + repeat("  x\n", n) + "end\n"; }, 16000, 16400,
+     "loop body too large @0:0", -1, 0, {}},
+    {[](N n) { return "\n    [" + repeat("nil, ", n) + "]\n"; }, 65535, 65536,
+     "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535,
      {op(OpCode::BUILD_LIST), 0xff, 0xff}},
-    {"map literal",
-     [](std::size_t n) {
-         return program(node<MapLitExpr>([n](auto& m) {
-             for (std::size_t i = 0; i < n; ++i) m.entries.emplace_back(literal(), literal());
-         }, 3, 2));
-     },
-     65535, 65536, "too many entries in a map literal (the limit is 65535) @3:2", -1, 0, {}},
-    // Reading the last parameter needs the widest operand.
-    {"local slots", [](std::size_t n) { return program(function(n, program(name(n - 1)))); },
-     65536, 65537, "too many local variables in one function (the limit is 65536) @1:1", 1, 0,
+    {[](N n) { return "\n\n {" + repeat("nil: nil, ", n) + "}\n"; }, 65535, 65536,
+     "too many entries in a map literal (the limit is 65535) @3:2", -1, 0, {}},
+    // Reading the last parameter or captured variable needs the widest operand.
+    {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  q\nend\n"; }, 65536, 65537,
+     "too many local variables in one function (the limit is 65536) @1:1", 1, 0,
      {op(OpCode::GET_LOCAL), 0xff, 0xff}},
-    {"captured variables",
-     [](std::size_t n) {
-         Block reads = statements(n, [](std::size_t i) { return statement(name(i, 2)); });
-         return program(function(n, program(function(0, std::move(reads), 2))));
+    {[](N n) {
+         const std::string params = numbered("p#, ", n - 1), reads = numbered("    p#\n", n - 1);
+         return "function f(" + params + "q)\n  function g()\n" + reads + "    q\n  end\nend\n";
      },
-     256, 257, "too many captured variables in one function (the limit is 256) @2:1", 2, -5,
+     256, 257, "too many captured variables in one function (the limit is 256) @259:5", 2, -5,
      {op(OpCode::GET_UPVALUE), 255}},
-    {"nested functions",
-     [](std::size_t n) { return statements(n, [](std::size_t) { return statement(function(0, {})); }); },
-     65536, 65537, "too many nested functions in one function (the limit is 65536) @1:1", 0, -6,
+    {[](N n) { return repeat("function() end\n", n); }, 65536, 65537,
+     "too many nested functions in one function (the limit is 65536) @65537:1", 0, -6,
      {op(OpCode::CLOSURE), 0xff, 0xff}},
 };
 
@@ -126,24 +87,25 @@ const Limit kLimits[] = {
 
 TEST(Compiler, OperandLimits) {
     for (const Limit& limit : kLimits) {
-        SCOPED_TRACE(limit.what);
-        const auto script = compile(limit.build(limit.fits));
+        SCOPED_TRACE(limit.error);
+        const auto script = compile(parse(tokenize(limit.source(limit.fits))));
         const FunctionProto* proto = script.get();
         for (int i = 0; i < limit.level; ++i) proto = proto->protos.back().get();
         if (limit.level >= 0) {
             const std::size_t at = limit.at < 0 ? proto->code.size() + limit.at : limit.at;
-            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()), limit.bytes);
+            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()),
+                      limit.bytes);
         }
-        EXPECT_EQ(compileFailure(limit.build(limit.fails)), std::string("CompileError: ") + limit.error);
+        EXPECT_EQ(compileFailure(limit.source(limit.fails)), std::string("CompileError: ") + limit.error);
     }
     // Long chains meet the limits too: every literal and global name is a
     // constant of its own, and the argument count is checked before anything
     // else of the chain.
     for (const std::string& source : {"print(1" + repeat(" + 1", 100000) + ")", "m" + repeat(".a", 100000),
                                       "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""}) {
-        EXPECT_EQ(compileFailure(parse(tokenize(source))), "CompileError: too many constants @0:0");
+        EXPECT_EQ(compileFailure(source), "CompileError: too many constants @0:0");
     }
-    EXPECT_EQ(compileFailure(parse(tokenize("f" + repeat("(1)", 70000) + "(" + repeat("x, ", 255) + "x)"))),
+    EXPECT_EQ(compileFailure("f" + repeat("(1)", 70000) + "(" + repeat("x, ", 255) + "x)"),
               "CompileError: too many arguments @1:210002");
 }
 
@@ -154,7 +116,8 @@ TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
     for (int i = 0; i < 400000; ++i) {
         expr = node<UnaryExpr>([&](auto& u) { u.op = "-", u.operand = std::move(expr); }, 7, 3);
     }
-    Block deep = program(std::move(expr));
+    Block deep;
+    deep.push_back(node<ExprStmt>([&](auto& s) { s.expr = std::move(expr); }));
     std::string failure;
     onSmallStack([&] { failure = compileFailure(deep); }, std::size_t{2} << 20);
     EXPECT_EQ(failure.rfind("CompileError: program too deeply nested @7:", 0), 0u) << failure;
@@ -195,11 +158,11 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
     // A million links of every kind, built without the parser, are freed.
     onSmallStack([] {
         ExprPtr c = literal();
-        for (int i = 0; i < 1000000; ++i) {
-            if (i % 4 == 0) c = node<BinaryExpr>([&](auto& l) { l.left = std::move(c), l.right = literal(); });
-            if (i % 4 == 1) c = node<CallExpr>([&](auto& l) { l.callee = std::move(c); });
-            if (i % 4 == 2) c = node<IndexExpr>([&](auto& l) { l.object = std::move(c), l.index = literal(); });
-            if (i % 4 == 3) c = node<GetExpr>([&](auto& l) { l.object = std::move(c), l.name = "a"; });
+        for (int i = 0; i < 250000; ++i) {
+            c = node<BinaryExpr>([&](auto& e) { e.left = std::move(c), e.right = literal(); });
+            c = node<CallExpr>([&](auto& e) { e.callee = std::move(c); });
+            c = node<IndexExpr>([&](auto& e) { e.object = std::move(c), e.index = literal(); });
+            c = node<GetExpr>([&](auto& e) { e.object = std::move(c); });
         }
     });
 }

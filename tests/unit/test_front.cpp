@@ -131,7 +131,8 @@ TEST(Parser, NestingLimit) {
         {"x = " + in("(", 197, "1" + repeat(" + 1", 1000), ")"), "parsed"},
         {"x = " + in("(", 198, "1" + repeat(" + 1", 1000), ")"), deep + "1:207"},
         {in("[", 196, "\"${x + y}\"", "]"), "parsed"}, {in("[", 196, "\"a${x + y}\"", "]"), deep + "1:205"},
-        {in("[", 197, "\"a${x}\"", "]"), deep + "1:202"}, {in("[", 198, "\"a${x}\"", "]"), deep},  // (stands at the next ']')
+        {in("[", 197, "\"a${x}\"", "]"), deep + "1:202"},
+        {in("[", 198, "\"a${x}\"", "]"), deep},  // (stands at the next ']')
         {in("{a: ", 98, "{[x + y]: 1}", "}"), "parsed"},
     };
     for (const auto& [source, expected] : rows) {
