@@ -1,7 +1,6 @@
 // Values, their text forms and the heap: the cycle collector, the heap limit
 // and freeing deep structures.
 
-#include <cmath>
 #include <limits>
 #include <new>
 
