@@ -38,7 +38,8 @@ MEMORY_TIMEOUT_FACTOR = 4
 DIRECTIVE = re.compile(rb"^[ \t]*#>[ \t]*([a-z]+)(?:\[([a-z]+)\])?:(?: (.*))?$")
 ENGINE_SPECIFIC = {b"out", b"err", b"exit", b"error"}
 KNOWN = ENGINE_SPECIFIC | {b"args", b"stdin", b"engines", b"flag", b"memory", b"differs"}
-CASE = re.compile(rb"^#== ([\w-]+)[ \t]*$", re.M)
+# `#== NAME` starts a case; `#== NAME: CODE` one whose program starts with CODE.
+CASE = re.compile(rb"^#== ([\w-]+)(?:: (.*))?\n", re.M)
 AT = re.compile(rb"^(.*) @(\d+):(\d+)$")
 EXCERPT = re.compile(rb"^\d+ \| ")
 CARET = re.compile(rb"^\s*\^$")
@@ -133,8 +134,8 @@ def collect(paths, corpus, scratch):
                 os.symlink(os.path.abspath(os.path.join(os.path.dirname(path), "data")),
                            os.path.join(folder, "data"))
             parts = CASE.split(data)
-            pieces = [(parts[i].decode() + ".frw", parts[i + 1].removeprefix(b"\n"))
-                      for i in range(1, len(parts), 2)]
+            pieces = [(parts[i].decode() + ".frw", (parts[i + 1] + b"\n" if parts[i + 1] else b"") + parts[i + 2])
+                      for i in range(1, len(parts), 3)]
         for name, source in pieces:
             where = os.path.join(folder, name) if folder else path
             try:
