@@ -51,19 +51,21 @@ double millisecondsPerRun(Clock::time_point start, Clock::time_point end) {
     return static_cast<double>(ns) / 1000000.0 / kTimedRuns;
 }
 
-void runTree(const Block& program) {
+void runTree(const Block& program, const std::vector<std::string>& scriptArgs) {
     Interpreter interpreter;
+    interpreter.scriptArgs = scriptArgs;
     interpreter.run(program);
 }
 
-void runVM(const std::shared_ptr<FunctionProto>& proto) {
+void runVM(const std::shared_ptr<FunctionProto>& proto, const std::vector<std::string>& scriptArgs) {
     VM vm;
+    vm.scriptArgs = scriptArgs;
     vm.run(proto);
 }
 
 }  // namespace
 
-int benchFile(const std::string& path) {
+int benchFile(const std::string& path, const std::vector<std::string>& scriptArgs) {
     const std::optional<std::string> read = readSourceOrComplain(path);
     if (!read) return 1;
     const std::string& source = *read;
@@ -81,15 +83,15 @@ int benchFile(const std::string& path) {
     {
         SwallowStdout swallow;
         try {
-            runTree(program);
+            runTree(program, scriptArgs);
             const auto t0 = Clock::now();
-            for (int i = 0; i < kTimedRuns; ++i) runTree(program);
+            for (int i = 0; i < kTimedRuns; ++i) runTree(program, scriptArgs);
             const auto t1 = Clock::now();
             treeMs = millisecondsPerRun(t0, t1);
 
-            runVM(proto);
+            runVM(proto, scriptArgs);
             const auto t2 = Clock::now();
-            for (int i = 0; i < kTimedRuns; ++i) runVM(proto);
+            for (int i = 0; i < kTimedRuns; ++i) runVM(proto, scriptArgs);
             const auto t3 = Clock::now();
             vmMs = millisecondsPerRun(t2, t3);
         } catch (...) {

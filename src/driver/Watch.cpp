@@ -25,7 +25,7 @@ std::string timeOfDay() {
     return text;
 }
 
-void runOnce(const std::string& path) {
+void runOnce(const std::string& path, const std::vector<std::string>& scriptArgs) {
     bool ok = false;
     const std::string source = readSourceFile(path, ok);
     if (!ok) return;
@@ -34,9 +34,9 @@ void runOnce(const std::string& path) {
         // The status is of no use here: errors are already reported and
         // watching goes on.
         if (useTreeWalker) {
-            runOnFreshTree(source, path);
+            runOnFreshTree(source, path, scriptArgs);
         } else {
-            runOnVM(source, path);
+            runOnVM(source, path, scriptArgs);
         }
     }
     std::cout.flush();
@@ -45,7 +45,7 @@ void runOnce(const std::string& path) {
 
 }  // namespace
 
-void watchFile(const std::string& path) {
+void watchFile(const std::string& path, const std::vector<std::string>& scriptArgs) {
     std::cout << "ferrow: watching " << path << " -- save to re-run, Ctrl-C to stop\n";
     std::cout.flush();
     bool first = true;
@@ -58,7 +58,7 @@ void watchFile(const std::string& path) {
         if (!ec && (first || time != lastTime)) {
             first = false;
             lastTime = time;
-            runOnce(path);
+            runOnce(path, scriptArgs);
         }
         std::this_thread::sleep_for(kPollInterval);
     }

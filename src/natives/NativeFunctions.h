@@ -92,4 +92,7 @@ Value nativeFloat(Caller& caller, Args args);
 Value nativeClamp(Caller& caller, Args args);
 Value nativeSign(Caller& caller, Args args);
 
+// SystemNatives.cpp
+Value nativeArgs(Caller& caller, Args args);
+
 }  // namespace ferrow

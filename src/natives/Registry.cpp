@@ -96,9 +96,11 @@ constexpr NativeEntry kNatives[] = {
     {"assert", nativeAssert, 1, 2},
     {"error", nativeError, 0, 1},
     {"clock", nativeClock, 0, 0},
+    // The standard library group, after the original natives.
+    {"args", nativeArgs, 0, 0},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 78);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 79);
 
 }  // namespace
 
