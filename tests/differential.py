@@ -121,8 +121,9 @@ def run(ferrow, program, engine, timeout):
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
     try:
-        return Run(subprocess.run(command, cwd=folder, input=stdin, capture_output=True,
-                                  timeout=timeout, env=env))
+        with run_scripts.scratch_environment(env) as env:
+            return Run(subprocess.run(command, cwd=folder, input=stdin, capture_output=True,
+                                      timeout=timeout, env=env))
     except subprocess.TimeoutExpired:
         return None
 

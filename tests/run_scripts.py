@@ -25,12 +25,14 @@ address space and aborts when an allocation fails.
 
 import argparse
 import concurrent.futures
+import contextlib
 import difflib
 import os
 import re
 import shlex
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_SCRIPTS = os.path.join(HERE, "scripts")
@@ -163,6 +165,17 @@ def diff(name, expected, actual):
     return text
 
 
+# Scratch folder. Every run gets a fresh, empty folder of its own, named by
+# the environment variable FERROW_TEST_TMP, for scripts that write files; it
+# is removed after the run. tests/differential.py uses the same.
+@contextlib.contextmanager
+def scratch_environment(env=None):
+    with tempfile.TemporaryDirectory(prefix="ferrow-test-") as folder:
+        env = dict(os.environ if env is None else env)
+        env["FERROW_TEST_TMP"] = folder
+        yield env
+
+
 # A run that fills memory up to its limit is bound by how fast the machine
 # hands out pages, which a loaded machine slows most: it gets longer.
 MEMORY_TIMEOUT_FACTOR = 4
@@ -182,9 +195,10 @@ def run_one(ferrow, script, engine, exp, timeout):
     shown = " ".join(shlex.quote(part) for part in command)
     header = f"command (in {folder}): {shown}\n"
     try:
-        proc = subprocess.run(
-            command, cwd=folder, input=stdin, capture_output=True, timeout=timeout,
-        )
+        with scratch_environment() as env:
+            proc = subprocess.run(
+                command, cwd=folder, input=stdin, capture_output=True, timeout=timeout, env=env,
+            )
     except subprocess.TimeoutExpired:
         return f"{header}timed out after {timeout:g} s (killed)\n"
     except OSError as e:

@@ -94,5 +94,13 @@ Value nativeSign(Caller& caller, Args args);
 
 // SystemNatives.cpp
 Value nativeArgs(Caller& caller, Args args);
+Value nativeGetenv(Caller& caller, Args args);
+
+// FileNatives.cpp
+Value nativeReadFile(Caller& caller, Args args);
+Value nativeWriteFile(Caller& caller, Args args);
+Value nativeAppendFile(Caller& caller, Args args);
+Value nativeFileExists(Caller& caller, Args args);
+Value nativeReadLines(Caller& caller, Args args);
 
 }  // namespace ferrow

@@ -42,4 +42,9 @@ inline void checkResultSize(const char* nativeName, UInt128 count, uint64_t item
     }
 }
 
+// The memory a list of `count` strings holding `bytes` bytes in all needs.
+inline void checkStringListSize(const char* nativeName, UInt128 count, UInt128 bytes) {
+    checkResultSize(nativeName, count * sizeof(Value) + bytes, 1);
+}
+
 }  // namespace ferrow

@@ -98,9 +98,15 @@ constexpr NativeEntry kNatives[] = {
     {"clock", nativeClock, 0, 0},
     // The standard library group, after the original natives.
     {"args", nativeArgs, 0, 0},
+    {"getenv", nativeGetenv, 1, 1},
+    {"read_file", nativeReadFile, 1, 1},
+    {"write_file", nativeWriteFile, 2, 2},
+    {"append_file", nativeAppendFile, 2, 2},
+    {"file_exists", nativeFileExists, 1, 1},
+    {"read_lines", nativeReadLines, 1, 1},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 79);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 85);
 
 }  // namespace
 

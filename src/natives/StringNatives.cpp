@@ -34,11 +34,6 @@ void checkStringSize(const char* nativeName, UInt128 length) {
     if (length > std::string().max_size()) nativeFail(std::string(nativeName) + ": result too large");
 }
 
-// The memory a list of `count` strings holding `bytes` bytes in all needs.
-void checkStringListSize(const char* nativeName, UInt128 count, UInt128 bytes) {
-    checkResultSize(nativeName, count * sizeof(Value) + bytes, 1);
-}
-
 Value splitWords(std::string_view s) {
     size_t count = 0;
     for (size_t i = 0; i < s.size(); ++i) {
