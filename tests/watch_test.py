@@ -84,7 +84,7 @@ def banner(name):
 def test_reruns_on_change(ferrow, folder, engine):
     path = os.path.join(folder, "prog.frw")
     save(path, 'let n = 1\nprint("run one")\n')
-    w = Watcher([ferrow, f"--{engine}", "--watch", "prog.frw"], folder)
+    w = Watcher([ferrow, f"--{engine}", "--watch", "prog.frw", "x", "y z"], folder)
     try:
         w.expect("out", banner("prog.frw"), "the watching banner")
         w.expect_run("run one")
@@ -98,8 +98,11 @@ def test_reruns_on_change(ferrow, folder, engine):
         w.expect("err", lambda l: l.startswith("  --> prog.frw:1:"), "the arrow line")
         w.expect("err", "1 | print(type(n))", "the excerpt")
         w.expect("err", lambda l: l.strip() == "^", "the caret")
-        save(path, 'print("run three")\n')
-        w.expect_run("run three")
+        # Every run gets the words after the file; exit ends only its run.
+        save(path, 'print("run three", repr(args()))\nexit(3)\nprint("not reached")\n')
+        w.expect_run('run three ["x", "y z"]')
+        save(path, 'print("run four")\n')
+        w.expect_run("run four")
     finally:
         w.stop()
 

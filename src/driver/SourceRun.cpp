@@ -49,6 +49,9 @@ int reportFailures(const std::string& source, const std::string& name,
     try {
         body();
         return 0;
+    } catch (const ExitRequest& exit) {
+        // The script ended itself; exit flushed its output already.
+        return exit.status;
     } catch (const FerrowError& error) {
         writeToStderr(formatError(error, source, name) + "\n");
     } catch (const ThrownValue& thrown) {

@@ -26,8 +26,9 @@ std::optional<std::string> readSourceOrComplain(const std::string& path);
 // args() returns `scriptArgs`.
 int runSource(const std::string& source, const std::string& name,
               const std::vector<std::string>& scriptArgs);
-// Both return 0 on success and 1 after reporting a failure on stderr. The
-// interpreter given to runOnTree brings its own script arguments.
+// Both return 0 on success, 1 after reporting a failure on stderr, and the
+// status a script gave exit. The interpreter given to runOnTree brings its
+// own script arguments.
 int runOnTree(const std::string& source, Interpreter& interpreter, const std::string& name);
 int runOnVM(const std::string& source, const std::string& name,
             const std::vector<std::string>& scriptArgs);
@@ -39,7 +40,7 @@ int runOnFreshTree(const std::string& source, const std::string& name,
 // formatError (with `source` and `name`), uncaught script errors as
 // "Error: ...", and, so that nothing aborts the process, exhausted memory
 // and any other standard exception as one "ferrow: " line. Returns 0 when
-// `body` finished, 1 otherwise.
+// `body` finished, the status when the script called exit, 1 otherwise.
 int reportFailures(const std::string& source, const std::string& name,
                    const std::function<void()>& body);
 

@@ -32,7 +32,8 @@ void runOnce(const std::string& path, const std::vector<std::string>& scriptArgs
     std::cout << "\n---- run at " << timeOfDay() << " ----\n";
     if (checkPragmas(scanPragmas(source), path)) {
         // The status is of no use here: errors are already reported and
-        // watching goes on.
+        // watching goes on. A script's exit ends only this run, as an
+        // error would, and says nothing.
         if (useTreeWalker) {
             runOnFreshTree(source, path, scriptArgs);
         } else {

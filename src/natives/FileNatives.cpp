@@ -137,7 +137,8 @@ std::string readWhole(const std::string& path, const char* nativeName) {
             failWithReason(nativeName, "read", path, errno);
         }
         if (got == 0) break;
-        checkResultSize(nativeName, static_cast<UInt128>(text.size()) + static_cast<std::size_t>(got), 1);
+        const auto size = static_cast<UInt128>(text.size()) + static_cast<std::size_t>(got);
+        checkResultSize(nativeName, size, 1);
         text.append(chunk, static_cast<std::size_t>(got));
     }
     return text;

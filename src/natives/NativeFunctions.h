@@ -9,6 +9,7 @@ namespace ferrow {
 
 // CoreNatives.cpp
 Value nativePrint(Caller& caller, Args args);
+Value nativeEprint(Caller& caller, Args args);
 Value nativeInput(Caller& caller, Args args);
 Value nativeType(Caller& caller, Args args);
 Value nativeStr(Caller& caller, Args args);
@@ -95,6 +96,7 @@ Value nativeSign(Caller& caller, Args args);
 // SystemNatives.cpp
 Value nativeArgs(Caller& caller, Args args);
 Value nativeGetenv(Caller& caller, Args args);
+Value nativeExit(Caller& caller, Args args);
 
 // FileNatives.cpp
 Value nativeReadFile(Caller& caller, Args args);

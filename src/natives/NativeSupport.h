@@ -22,6 +22,14 @@ inline int64_t expectInteger(const Value& v, const char* nativeName) {
     return truncateToInt64(expectNumber(v, nativeName));
 }
 
+// Integers only: a float fails even when it is whole, with "<name>: expected
+// an integer, got float"; any other value names its type.
+inline int64_t expectExactInteger(const Value& v, const char* nativeName) {
+    if (v.isInteger()) return v.asInteger();
+    nativeFail(std::string(nativeName) + ": expected an integer, got " +
+               (v.isFloat() ? "float" : typeName(v)));
+}
+
 // For a number only: truncates toward zero to 32 bits; NaN, infinities and
 // values outside the 32-bit range give the smallest 32-bit integer.
 inline int32_t truncateToInt32(const Value& v) {

@@ -104,9 +104,11 @@ constexpr NativeEntry kNatives[] = {
     {"append_file", nativeAppendFile, 2, 2},
     {"file_exists", nativeFileExists, 1, 1},
     {"read_lines", nativeReadLines, 1, 1},
+    {"eprint", nativeEprint, 0, -1},
+    {"exit", nativeExit, 0, 1},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 85);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 87);
 
 }  // namespace
 

@@ -60,7 +60,8 @@ TEST_F(FileNatives, ReadOnlyFileIsRefused) {
         write(file, "lost");
         FAIL() << "the read-only file was written";
     } catch (const RuntimeError& error) {
-        EXPECT_EQ(error.message, "write_file: cannot write " + file.string() + ": Permission denied");
+        EXPECT_EQ(error.message,
+                  "write_file: cannot write " + file.string() + ": Permission denied");
     }
     EXPECT_EQ(fs::file_size(file), 4u);
 }
