@@ -98,6 +98,9 @@ Value nativeArgs(Caller& caller, Args args);
 Value nativeGetenv(Caller& caller, Args args);
 Value nativeExit(Caller& caller, Args args);
 
+// FormatNative.cpp
+Value nativeFormat(Caller& caller, Args args);
+
 // FileNatives.cpp
 Value nativeReadFile(Caller& caller, Args args);
 Value nativeWriteFile(Caller& caller, Args args);

@@ -50,6 +50,19 @@ inline void checkResultSize(const char* nativeName, UInt128 count, uint64_t item
     }
 }
 
+// The digits of `magnitude` in `base` (2 to 16), most significant first;
+// "0" for zero.
+inline std::string digitsInBase(uint64_t magnitude, unsigned base, bool upper = false) {
+    const char* const digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char text[64];
+    char* first = text + sizeof text;
+    do {
+        *--first = digits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    return std::string(first, text + sizeof text);
+}
+
 // The memory a list of `count` strings holding `bytes` bytes in all needs.
 inline void checkStringListSize(const char* nativeName, UInt128 count, UInt128 bytes) {
     checkResultSize(nativeName, count * sizeof(Value) + bytes, 1);

@@ -106,9 +106,10 @@ constexpr NativeEntry kNatives[] = {
     {"read_lines", nativeReadLines, 1, 1},
     {"eprint", nativeEprint, 0, -1},
     {"exit", nativeExit, 0, 1},
+    {"format", nativeFormat, 1, -1},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 87);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 88);
 
 }  // namespace
 

@@ -74,18 +74,8 @@ Value splitAt(std::string_view s, std::string_view separator) {
 // The integer's magnitude is taken as unsigned so that the smallest integer,
 // whose negation does not fit, is written correctly too.
 std::string formatInBase(int64_t v, unsigned base, const char* prefix) {
-    if (v == 0) return std::string(prefix) + "0";
-    static const char kDigits[] = "0123456789abcdef";
-    uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    std::string digits;
-    while (magnitude != 0) {
-        digits.push_back(kDigits[magnitude % base]);
-        magnitude /= base;
-    }
-    std::string text = v < 0 ? "-" : "";
-    text += prefix;
-    text.append(digits.rbegin(), digits.rend());
-    return text;
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    return (v < 0 ? "-" : "") + std::string(prefix) + digitsInBase(magnitude, base);
 }
 
 }  // namespace
