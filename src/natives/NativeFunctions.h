@@ -101,6 +101,17 @@ Value nativeExit(Caller& caller, Args args);
 // FormatNative.cpp
 Value nativeFormat(Caller& caller, Args args);
 
+// IntegerNatives.cpp
+Value nativeBand(Caller& caller, Args args);
+Value nativeBor(Caller& caller, Args args);
+Value nativeBxor(Caller& caller, Args args);
+Value nativeBnot(Caller& caller, Args args);
+Value nativeShl(Caller& caller, Args args);
+Value nativeShr(Caller& caller, Args args);
+Value nativeSar(Caller& caller, Args args);
+Value nativeIsInteger(Caller& caller, Args args);
+Value nativeIsFloat(Caller& caller, Args args);
+
 // FileNatives.cpp
 Value nativeReadFile(Caller& caller, Args args);
 Value nativeWriteFile(Caller& caller, Args args);

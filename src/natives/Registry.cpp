@@ -107,9 +107,18 @@ constexpr NativeEntry kNatives[] = {
     {"eprint", nativeEprint, 0, -1},
     {"exit", nativeExit, 0, 1},
     {"format", nativeFormat, 1, -1},
+    {"band", nativeBand, 2, 2},
+    {"bor", nativeBor, 2, 2},
+    {"bxor", nativeBxor, 2, 2},
+    {"bnot", nativeBnot, 1, 1},
+    {"shl", nativeShl, 2, 2},
+    {"shr", nativeShr, 2, 2},
+    {"sar", nativeSar, 2, 2},
+    {"is_integer", nativeIsInteger, 1, 1},
+    {"is_float", nativeIsFloat, 1, 1},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 88);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 97);
 
 }  // namespace
 
