@@ -258,6 +258,8 @@ enum class Backend { VM, TreeWalker };
 struct Options {
     Backend backend = Backend::VM;
     // Where print (and input's prompt) write; standard output when empty.
+    // eprint always writes to standard error, and a script's args() is the
+    // empty list.
     std::function<void(std::string_view)> output;
     // See Engine::setStepBudget; 0 means no limit.
     uint64_t stepBudget = 0;
