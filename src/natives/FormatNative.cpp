@@ -35,7 +35,7 @@ namespace {
 // field ("%999999999d") can take more than a little memory.
 constexpr int64_t kMaxField = 100000;
 
-struct Spec {
+struct Directive {
     bool left = false;       // '-': pad on the right
     bool plus = false;       // '+': a sign on non-negative numbers too
     bool space = false;      // ' ': a space where a + would go
@@ -43,49 +43,49 @@ struct Spec {
     bool alternate = false;  // '#': 0x, 0b or a leading 0; a point in floats
     int64_t width = 0;
     int64_t precision = -1;  // -1 when none was given
-    char conversion = 0;
+    char letter = 0;
     std::string_view text;  // the whole conversion, for messages: "%-5d"
 };
 
 [[noreturn]] void formatFail(const std::string& message) { nativeFail("format: " + message); }
 
-// Places the sign or prefix and the body in a field of the spec's width.
-std::string padded(const Spec& spec, const std::string& prefix, const std::string& body,
+// Places the sign or prefix and the body in a field of the directive's width.
+std::string padded(const Directive& directive, const std::string& prefix, const std::string& body,
                    bool zeroPad) {
     const auto length = static_cast<int64_t>(prefix.size() + body.size());
-    if (spec.width <= length) return prefix + body;
-    const std::string fill(static_cast<std::size_t>(spec.width - length), zeroPad ? '0' : ' ');
-    if (spec.left) return prefix + body + std::string(fill.size(), ' ');
+    if (directive.width <= length) return prefix + body;
+    const std::string fill(static_cast<std::size_t>(directive.width - length), zeroPad ? '0' : ' ');
+    if (directive.left) return prefix + body + std::string(fill.size(), ' ');
     return zeroPad ? prefix + fill + body : fill + prefix + body;
 }
 
-std::string integerField(const Spec& spec, int64_t value) {
+std::string integerField(const Directive& directive, int64_t value) {
     unsigned base = 10;
-    if (spec.conversion == 'x' || spec.conversion == 'X') base = 16;
-    if (spec.conversion == 'o') base = 8;
-    if (spec.conversion == 'b') base = 2;
+    if (directive.letter == 'x' || directive.letter == 'X') base = 16;
+    if (directive.letter == 'o') base = 8;
+    if (directive.letter == 'b') base = 2;
     const uint64_t magnitude =
         value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     // A precision is the least number of digits; zero with precision 0 has none.
-    std::string digits = spec.precision == 0 && magnitude == 0
+    std::string digits = directive.precision == 0 && magnitude == 0
                              ? std::string()
-                             : digitsInBase(magnitude, base, spec.conversion == 'X');
-    if (spec.precision > static_cast<int64_t>(digits.size())) {
-        digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
+                             : digitsInBase(magnitude, base, directive.letter == 'X');
+    if (directive.precision > static_cast<int64_t>(digits.size())) {
+        digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), '0');
     }
     std::string prefix;
     if (value < 0) {
         prefix = "-";
-    } else if (base == 10 && (spec.plus || spec.space)) {
-        prefix = spec.plus ? "+" : " ";
+    } else if (base == 10 && (directive.plus || directive.space)) {
+        prefix = directive.plus ? "+" : " ";
     }
-    if (spec.alternate) {
+    if (directive.alternate) {
         if (base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, "0");
-        if (base == 16 && magnitude != 0) prefix += spec.conversion == 'X' ? "0X" : "0x";
+        if (base == 16 && magnitude != 0) prefix += directive.letter == 'X' ? "0X" : "0x";
         if (base == 2 && magnitude != 0) prefix += "0b";
     }
     // As in C, a precision turns zero padding off for integers.
-    return padded(spec, prefix, digits, spec.zero && spec.precision < 0);
+    return padded(directive, prefix, digits, directive.zero && directive.precision < 0);
 }
 
 std::string toChars(double value, std::chars_format style, int64_t precision) {
@@ -98,12 +98,12 @@ std::string toChars(double value, std::chars_format style, int64_t precision) {
 }
 
 // The digits of a finite, non-negative value.
-std::string floatBody(const Spec& spec, double value) {
-    const int64_t precision = spec.precision < 0 ? 6 : spec.precision;
+std::string floatBody(const Directive& directive, double value) {
+    const int64_t precision = directive.precision < 0 ? 6 : directive.precision;
     std::string text;
-    if (spec.conversion == 'f') {
+    if (directive.letter == 'f') {
         text = toChars(value, std::chars_format::fixed, precision);
-    } else if (spec.conversion == 'e') {
+    } else if (directive.letter == 'e') {
         text = toChars(value, std::chars_format::scientific, precision);
     } else {
         // %g: scientific when the exponent (of the value rounded to P
@@ -115,7 +115,7 @@ std::string floatBody(const Spec& spec, double value) {
         if (exponent >= -4 && exponent < significant) {
             text = toChars(value, std::chars_format::fixed, significant - 1 - exponent);
         }
-        if (!spec.alternate) {
+        if (!directive.alternate) {
             const std::size_t exponentAt = std::min(text.find('e'), text.size());
             std::size_t end = exponentAt;
             if (text.find('.') < exponentAt) {
@@ -126,31 +126,31 @@ std::string floatBody(const Spec& spec, double value) {
         }
     }
     // # asks for a decimal point even when no digit follows it.
-    if (spec.alternate && text.find('.') == std::string::npos) {
+    if (directive.alternate && text.find('.') == std::string::npos) {
         text.insert(std::min(text.find('e'), text.size()), ".");
     }
     return text;
 }
 
-std::string floatField(const Spec& spec, double value) {
+std::string floatField(const Directive& directive, double value) {
     std::string prefix;
     if (std::signbit(value)) {
         prefix = "-";
-    } else if (spec.plus || spec.space) {
-        prefix = spec.plus ? "+" : " ";
+    } else if (directive.plus || directive.space) {
+        prefix = directive.plus ? "+" : " ";
     }
     const double magnitude = std::fabs(value);
     if (!std::isfinite(magnitude)) {
-        return padded(spec, prefix, std::isnan(magnitude) ? "nan" : "inf", false);
+        return padded(directive, prefix, std::isnan(magnitude) ? "nan" : "inf", false);
     }
-    return padded(spec, prefix, floatBody(spec, magnitude), spec.zero);
+    return padded(directive, prefix, floatBody(directive, magnitude), directive.zero);
 }
 
-std::string textField(const Spec& spec, std::string text) {
-    if (spec.precision >= 0 && spec.precision < static_cast<int64_t>(text.size())) {
-        text.resize(static_cast<std::size_t>(spec.precision));
+std::string textField(const Directive& directive, std::string text) {
+    if (directive.precision >= 0 && directive.precision < static_cast<int64_t>(text.size())) {
+        text.resize(static_cast<std::size_t>(directive.precision));
     }
-    return padded(spec, "", text, false);
+    return padded(directive, "", text, false);
 }
 
 class Formatter {
@@ -169,8 +169,8 @@ public:
                 continue;
             }
             at = percent;
-            const Spec spec = parseSpec(at);
-            append(convert(spec));
+            const Directive directive = parseDirective(at);
+            append(convert(directive));
         }
         if (next_ < args_.size()) {
             formatFail("too many arguments (" + std::to_string(args_.size() - 1) + " given, " +
@@ -181,54 +181,51 @@ public:
 
 private:
     // The conversion that starts at the % at `at`; `at` moves past it.
-    Spec parseSpec(std::size_t& at) {
-        Spec spec;
+    Directive parseDirective(std::size_t& at) {
+        Directive directive;
         const std::size_t start = at++;
         for (; at < template_.size(); ++at) {
             const char c = template_[at];
-            if (c == '-') spec.left = true;
-            else if (c == '+') spec.plus = true;
-            else if (c == ' ') spec.space = true;
-            else if (c == '0') spec.zero = true;
-            else if (c == '#') spec.alternate = true;
+            if (c == '-') directive.left = true;
+            else if (c == '+') directive.plus = true;
+            else if (c == ' ') directive.space = true;
+            else if (c == '0') directive.zero = true;
+            else if (c == '#') directive.alternate = true;
             else break;
         }
-        const bool starWidth = readField(at, spec.width);
+        const bool starWidth = readField(at, directive.width);
         bool starPrecision = false;
         if (at < template_.size() && template_[at] == '.') {
             ++at;
-            spec.precision = 0;
-            starPrecision = readField(at, spec.precision);
+            directive.precision = 0;
+            starPrecision = readField(at, directive.precision);
         }
         if (at >= template_.size()) {
             formatFail("incomplete conversion '" + std::string(template_.substr(start)) +
                        "' at the end of the template");
         }
-        spec.conversion = template_[at++];
-        spec.text = template_.substr(start, at - start);
+        directive.letter = template_[at++];
+        directive.text = template_.substr(start, at - start);
         // Star arguments are taken in order, width first, once the whole
-        // conversion is known, so that messages can show it.
+        // conversion is known, so that messages can show it. As in C, a
+        // negative width from one means '-' and its magnitude, a negative
+        // precision none.
+        auto width = static_cast<uint64_t>(directive.width);
         if (starWidth) {
-            const int64_t width = integerArgument(spec, starName(spec));
-            spec.left = spec.left || width < 0;
-            spec.width = checkedField(spec, "width",
-                                      width < 0 ? 0 - static_cast<uint64_t>(width)
-                                                : static_cast<uint64_t>(width));
-        } else {
-            spec.width = checkedField(spec, "width", static_cast<uint64_t>(spec.width));
+            const int64_t value = integerArgument(directive, starName(directive));
+            directive.left = directive.left || value < 0;
+            width = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
         }
+        directive.width = checkedField(directive, "width", width);
         if (starPrecision) {
-            // A negative precision counts as none, as in C.
-            const int64_t precision = integerArgument(spec, starName(spec));
-            if (precision < 0) {
-                spec.precision = -1;
-            } else {
-                spec.precision = checkedField(spec, "precision", static_cast<uint64_t>(precision));
-            }
-        } else if (spec.precision > 0) {
-            spec.precision = checkedField(spec, "precision", static_cast<uint64_t>(spec.precision));
+            const int64_t value = integerArgument(directive, starName(directive));
+            directive.precision = value < 0 ? -1 : value;
         }
-        return spec;
+        if (directive.precision > 0) {
+            const auto precision = static_cast<uint64_t>(directive.precision);
+            directive.precision = checkedField(directive, "precision", precision);
+        }
+        return directive;
     }
 
     // Reads digits into `value`, which stops growing past kMaxField so that
@@ -244,28 +241,28 @@ private:
         return false;
     }
 
-    static std::string starName(const Spec& spec) {
-        return "'*' in '" + std::string(spec.text) + "'";
+    static std::string starName(const Directive& directive) {
+        return "'*' in '" + std::string(directive.text) + "'";
     }
 
-    int64_t checkedField(const Spec& spec, const char* what, uint64_t value) {
+    int64_t checkedField(const Directive& directive, const char* what, uint64_t value) {
         if (value > static_cast<uint64_t>(kMaxField)) {
-            formatFail(std::string(what) + " too large in '" + std::string(spec.text) +
+            formatFail(std::string(what) + " too large in '" + std::string(directive.text) +
                        "' (the most is " + std::to_string(kMaxField) + ")");
         }
         return static_cast<int64_t>(value);
     }
 
-    const Value& nextArgument(const Spec& spec) {
+    const Value& nextArgument(const Directive& directive) {
         if (next_ >= args_.size()) {
-            formatFail("missing argument for '" + std::string(spec.text) + "'");
+            formatFail("missing argument for '" + std::string(directive.text) + "'");
         }
         return args_[next_++];
     }
 
     // An integer, or a float holding a whole number in the integer range.
-    int64_t integerArgument(const Spec& spec, const std::string& what) {
-        const Value& v = nextArgument(spec);
+    int64_t integerArgument(const Directive& directive, const std::string& what) {
+        const Value& v = nextArgument(directive);
         if (v.isInteger()) return v.asInteger();
         if (v.isFloat()) {
             const double d = v.asFloat();
@@ -276,32 +273,32 @@ private:
         formatFail(what + " expects an integer, got " + typeName(v));
     }
 
-    std::string convert(const Spec& spec) {
-        switch (spec.conversion) {
+    std::string convert(const Directive& directive) {
+        switch (directive.letter) {
             case 'd':
             case 'i':
             case 'x':
             case 'X':
             case 'o':
             case 'b': {
-                return integerField(spec, integerArgument(spec, {'%', spec.conversion}));
+                return integerField(directive, integerArgument(directive, {'%', directive.letter}));
             }
             case 'f':
             case 'e':
             case 'g': {
-                const Value& v = nextArgument(spec);
+                const Value& v = nextArgument(directive);
                 if (!v.isNumber()) {
-                    formatFail(std::string("%") + spec.conversion + " expects a number, got " +
+                    formatFail(std::string("%") + directive.letter + " expects a number, got " +
                                typeName(v));
                 }
-                return floatField(spec, asDouble(v));
+                return floatField(directive, asDouble(v));
             }
             case 's':
-                return textField(spec, toString(nextArgument(spec)));
+                return textField(directive, toString(nextArgument(directive)));
             case 'q':
-                return textField(spec, toRepr(nextArgument(spec)));
+                return textField(directive, toRepr(nextArgument(directive)));
             default:
-                formatFail("unknown conversion '" + std::string(spec.text) + "'");
+                formatFail("unknown conversion '" + std::string(directive.text) + "'");
         }
     }
 

@@ -18,8 +18,8 @@ using namespace ferrow;
 
 namespace {
 
-std::string viaFormat(Interpreter& engine, const std::string& spec, Value argument) {
-    std::vector<Value> args{Value::string(spec), std::move(argument)};
+std::string viaFormat(Interpreter& engine, const std::string& pattern, Value argument) {
+    std::vector<Value> args{Value::string(pattern), std::move(argument)};
     return std::string(nativeFormat(engine, Args(args)).asString());
 }
 
@@ -50,15 +50,15 @@ TEST(Format, AgreesWithPrintf) {
             }
             for (char conversion : std::string("feg")) {
                 for (double value : floats) {
-                    const std::string spec = head + conversion;
+                    const std::string pattern = head + conversion;
                     // glibc drops the zeros that # keeps when rounding
                     // carries into the next power of ten (1.e+06 for
                     // 999999.5); checked on its own below.
                     const bool alternate = std::string(flag).find('#') != std::string::npos;
                     if (value == 999999.5 && conversion == 'g' && alternate) continue;
-                    std::snprintf(expected, sizeof expected, spec.c_str(), value);
-                    EXPECT_EQ(viaFormat(engine, spec, Value::number(value)), expected)
-                        << spec << " of " << value;
+                    std::snprintf(expected, sizeof expected, pattern.c_str(), value);
+                    EXPECT_EQ(viaFormat(engine, pattern, Value::number(value)), expected)
+                        << pattern << " of " << value;
                 }
             }
         }
