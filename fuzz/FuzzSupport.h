@@ -13,6 +13,10 @@
 #include <streambuf>
 #include <string>
 
+#include "natives/Registry.h"
+#include "value/Environment.h"
+#include "value/Function.h"
+
 namespace ferrow::fuzz {
 
 // Loop iterations and calls one engine run may start: enough for most of the
@@ -43,16 +47,41 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-// Discards program output and gives `input` an empty standard input. Called
-// once before the first run.
+// Discards program output (print's and eprint's) and gives `input` an empty
+// standard input. Called once before the first run.
 inline void silenceStandardStreams() {
     static NullBuffer sink;
     static std::streambuf* original = std::cout.rdbuf(&sink);
+    static std::streambuf* originalErrors = std::cerr.rdbuf(&sink);
     // The sink is destroyed at exit before the standard streams are flushed
-    // for the last time; hand std::cout its own buffer back first (handlers
-    // registered later run earlier).
-    std::atexit([] { std::cout.rdbuf(original); });
+    // for the last time; hand the streams their own buffers back first
+    // (handlers registered later run earlier).
+    std::atexit([] {
+        std::cout.rdbuf(original);
+        std::cerr.rdbuf(originalErrors);
+    });
     std::cin.rdbuf(nullptr);  // every read fails at once: end of input
+}
+
+// A fuzz input must not read, write or fill the machine's files: in an
+// engine's globals the file natives are replaced by ones that always fail,
+// with the same arities.
+inline Value refuseFileAccess(Caller& caller, Args) {
+    const std::string name = caller.currentNative ? caller.currentNative->name : "file";
+    nativeFail(name + ": no file access while fuzzing");
+}
+
+inline void closeFileSystem(Environment& globals) {
+    struct Stub {
+        const char* name;
+        int32_t minArity;
+        int32_t maxArity;
+    };
+    const Stub stubs[] = {{"read_file", 1, 1}, {"write_file", 2, 2}, {"append_file", 2, 2},
+                          {"file_exists", 1, 1}, {"read_lines", 1, 1}};
+    for (const Stub& stub : stubs) {
+        defineNative(globals, stub.name, refuseFileAccess, stub.minArity, stub.maxArity);
+    }
 }
 
 // A broken invariant: reported like a crash, with the reason.

@@ -1,5 +1,6 @@
 // Fuzz target: the compiler and the VM run the input as a program, with its
-// output discarded and a step budget so that endless loops end.
+// output discarded, no file access, and a step budget so that endless loops
+// end. exit ends the run like an error.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,9 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto proto = compile(parse(tokenize(fuzz::sourceOf(data, size))));
         VM vm;
         vm.setStepBudget(fuzz::kStepBudget);
+        fuzz::closeFileSystem(*vm.globals);
         vm.run(proto);
     } catch (const FerrowError&) {
     } catch (const ThrownValue&) {
+    } catch (const ExitRequest&) {
+        // The program ended itself with exit.
     } catch (const std::bad_alloc&) {
         // The heap's limit: the program asked for too much, cleanly.
     }

@@ -159,7 +159,7 @@ def test_watch(ferrow, folder):
         prog, versioned, pragma, later = (os.path.join(folder, name) for name in
                                           ("prog.frw", "versioned.frw", "pragma.frw", "later.frw"))
         save(prog, 'let n = 1\nprint("run one")\n')
-        with Watcher(ferrow, [engine, "--watch", "prog.frw"], folder, "prog.frw") as w:
+        with Watcher(ferrow, [engine, "--watch", "prog.frw", "x", "y z"], folder, "prog.frw") as w:
             w.expect_run("run one")
             w.expect_quiet(0.5)  # an unchanged file is not run again
             save(prog, 'print(type(n))\n')  # fresh globals on every run
@@ -167,8 +167,11 @@ def test_watch(ferrow, folder):
             for line in (re.compile(r"^RuntimeError: undefined variable 'n'"), re.compile(r"^  --> prog.frw:1:"),
                          "1 | print(type(n))", re.compile(r"^\s*\^$")):
                 w.expect("err", line)
-            save(prog, 'print("run three")\n')
-            w.expect_run("run three")
+            # Every run gets the words after the file; exit ends only its run.
+            save(prog, 'print("run three", repr(args()))\nexit(3)\nprint("not reached")\n')
+            w.expect_run('run three ["x", "y z"]')
+            save(prog, 'print("run four")\n')
+            w.expect_run("run four")
         # Pragma warnings and the version complaint come again on every run.
         save(versioned, "#pragma version 99\n#pragma shiny\nprint(1)\n")
         with Watcher(ferrow, [engine, "--watch", "versioned.frw"], folder, "versioned.frw") as w:

@@ -196,8 +196,10 @@ def run(ferrow, program, engine, timeout):
         command = ["/bin/sh", "-c", 'ulimit -v "$0" && exec "$@"', str(exp.memory * 1024)] + command
         timeout *= MEMORY_TIMEOUT_FACTOR
     stdin = b"".join(line + b"\n" for line in exp.stdin) if exp else b""
-    try:
-        return Run(subprocess.run(command, cwd=folder, input=stdin, capture_output=True, timeout=timeout))
+    try:  # every run gets an empty scratch folder of its own, for scripts that write files
+        with tempfile.TemporaryDirectory(prefix="ferrow-test-") as scratch:
+            env = dict(os.environ, FERROW_TEST_TMP=scratch)
+            return Run(subprocess.run(command, cwd=folder, input=stdin, capture_output=True, timeout=timeout, env=env))
     except subprocess.TimeoutExpired:
         return f"{shlex.join(command)} (in {folder}): timed out after {timeout:g} s\n"
 

@@ -185,10 +185,19 @@ public:
         if (error_) throw Exception(*error_);
         return value_;
     }
+    // Set when the script called exit(status), which ended the run (or the
+    // call) there: the status, 0 to 255. Such a result is ok() with a nil
+    // value, since exit is no failure; a host that gives statuses a meaning
+    // reads them here. The engine stays usable. When the script code was
+    // called from inside a host function, the run that called the host
+    // function ends too, as soon as the host function returns.
+    std::optional<int> exitStatus() const noexcept { return exitStatus_; }
 
 private:
+    friend struct Access;
     Value value_;
     std::optional<Error> error_;
+    std::optional<int> exitStatus_;
 };
 
 // Thrown inside a host function to fail the script's call with `message`,
@@ -249,6 +258,8 @@ enum class Backend { VM, TreeWalker };
 struct Options {
     Backend backend = Backend::VM;
     // Where print (and input's prompt) write; standard output when empty.
+    // eprint always writes to standard error, and a script's args() is the
+    // empty list.
     std::function<void(std::string_view)> output;
     // See Engine::setStepBudget; 0 means no limit.
     uint64_t stepBudget = 0;

@@ -11,6 +11,8 @@
 
 #include <deque>
 #include <new>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -22,6 +24,7 @@
 #include "front/Parser.h"
 #include "interp/Interpreter.h"
 #include "natives/Registry.h"
+#include "value/Errors.h"
 #include "value/TextForm.h"
 #include "vm/VM.h"
 
@@ -42,6 +45,11 @@ struct Access {
     static const Internal& raw(const Value& v) {
         static const Internal nil;
         return v.impl_ ? v.impl_->value : nil;
+    }
+    static Result exited(int status) {
+        Result result{Value()};
+        result.exitStatus_ = status;
+        return result;
     }
 };
 
@@ -155,6 +163,11 @@ struct Engine::Impl {
         Error error;
         try {
             return Result(Access::wrap(body()));
+        } catch (const ExitRequest& exit) {
+            // Inside a host function the run that called it must end too:
+            // hostTrampoline raises the exit again once the host returns.
+            if (depth > 1) pendingExit = exit.status;
+            return Access::exited(exit.status);
         } catch (const FerrowError& failure) {
             error.kind = failure.kind;
             error.message = failure.message;
@@ -188,6 +201,7 @@ struct Engine::Impl {
     std::unordered_map<const NativeObj*, HostEntry> hosts;
     std::string lastName = "<script>";  // for errors inside calls
     int depth = 0;                      // entries from the host in progress
+    std::optional<int> pendingExit;     // an exit inside a host function's call
     std::unique_ptr<HostVM> vm;
     std::unique_ptr<HostInterpreter> tree;
 };
@@ -223,17 +237,23 @@ Internal hostTrampoline(Caller& caller, ferrow::Args args) {
     const HostEntry& host = entry->second;
     Args hostArgs(link->engine->self, host.name, &args, args.size());
     Internal result;
+    std::optional<std::string> failure;
     try {
         result = raw(host.function(hostArgs));
-    } catch (const ScriptError& failure) {
-        nativeFail(failure.what());
+    } catch (const ScriptError& error) {
+        failure = error.what();
     } catch (const std::bad_alloc&) {
         throw;
-    } catch (const std::exception& failure) {
-        nativeFail(host.name + ": " + failure.what());
+    } catch (const std::exception& error) {
+        failure = host.name + ": " + error.what();
     } catch (...) {
-        nativeFail(host.name + ": unknown C++ exception");
+        failure = host.name + ": unknown C++ exception";
     }
+    // A script's exit during the host function outweighs how it returned.
+    if (const std::optional<int> status = std::exchange(link->engine->pendingExit, std::nullopt)) {
+        throw ExitRequest{*status};
+    }
+    if (failure) nativeFail(*failure);
     if (link->engine->foreign(result)) {
         nativeFail(host.name + ": returned another engine's function");
     }

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <streambuf>
+#include <string>
 
 #include "compiler/Compiler.h"
 #include "driver/Diagnostics.h"
@@ -11,6 +12,7 @@
 #include "front/Lexer.h"
 #include "front/Parser.h"
 #include "interp/Interpreter.h"
+#include "value/Errors.h"
 #include "vm/VM.h"
 
 namespace ferrow {
@@ -51,19 +53,31 @@ double millisecondsPerRun(Clock::time_point start, Clock::time_point end) {
     return static_cast<double>(ns) / 1000000.0 / kTimedRuns;
 }
 
-void runTree(const Block& program) {
-    Interpreter interpreter;
-    interpreter.run(program);
+// exit(0) ends a run as its last line would; any other status fails the
+// benchmark.
+template <typename Engine, typename Code>
+void runOnce(const Code& code, const std::vector<std::string>& scriptArgs) {
+    Engine engine;
+    engine.scriptArgs = scriptArgs;
+    try {
+        engine.run(code);
+    } catch (const ExitRequest& exit) {
+        if (exit.status != 0) throw;
+    }
 }
 
-void runVM(const std::shared_ptr<FunctionProto>& proto) {
-    VM vm;
-    vm.run(proto);
+void runTree(const Block& program, const std::vector<std::string>& scriptArgs) {
+    runOnce<Interpreter>(program, scriptArgs);
+}
+
+void runVM(const std::shared_ptr<FunctionProto>& proto,
+           const std::vector<std::string>& scriptArgs) {
+    runOnce<VM>(proto, scriptArgs);
 }
 
 }  // namespace
 
-int benchFile(const std::string& path) {
+int benchFile(const std::string& path, const std::vector<std::string>& scriptArgs) {
     const std::optional<std::string> read = readSourceOrComplain(path);
     if (!read) return 1;
     const std::string& source = *read;
@@ -77,28 +91,30 @@ int benchFile(const std::string& path) {
 
     double treeMs = 0;
     double vmMs = 0;
-    bool failed = false;
+    std::string failure;
     {
         SwallowStdout swallow;
         try {
-            runTree(program);
+            runTree(program, scriptArgs);
             const auto t0 = Clock::now();
-            for (int i = 0; i < kTimedRuns; ++i) runTree(program);
+            for (int i = 0; i < kTimedRuns; ++i) runTree(program, scriptArgs);
             const auto t1 = Clock::now();
             treeMs = millisecondsPerRun(t0, t1);
 
-            runVM(proto);
+            runVM(proto, scriptArgs);
             const auto t2 = Clock::now();
-            for (int i = 0; i < kTimedRuns; ++i) runVM(proto);
+            for (int i = 0; i < kTimedRuns; ++i) runVM(proto, scriptArgs);
             const auto t3 = Clock::now();
             vmMs = millisecondsPerRun(t2, t3);
+        } catch (const ExitRequest& exit) {
+            failure = "bench: program exited with status " + std::to_string(exit.status) + "\n";
         } catch (...) {
             // Whatever the program did, the timings are meaningless now.
-            failed = true;
+            failure = "bench: program raised an error\n";
         }
     }
-    if (failed) {
-        writeToStderr("bench: program raised an error\n");
+    if (!failure.empty()) {
+        writeToStderr(failure);
         return 1;
     }
     const double speedup = vmMs > 0 ? treeMs / vmMs : 0;

@@ -51,14 +51,21 @@ int missingArgument(const std::string& complaint) {
     return 2;
 }
 
-int runFile(const std::string& path) {
+int runFile(const std::string& path, const std::vector<std::string>& scriptArgs) {
     const std::optional<std::string> read = readSourceOrComplain(path);
     if (!read) return 1;
     const std::string& source = *read;
     const Pragmas pragmas = scanPragmas(source);
     if (!checkPragmas(pragmas, path)) return 1;
-    if (pragmas.watch) watchFile(path);
-    return runSource(source, path);
+    if (pragmas.watch) watchFile(path, scriptArgs);
+    return runSource(source, path, scriptArgs);
+}
+
+// The words after a mode's operand (or after the file) belong to the
+// script: args() returns them.
+std::vector<std::string> wordsAfter(const std::vector<std::string>& args, std::size_t first) {
+    if (first >= args.size()) return {};
+    return std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(first), args.end());
 }
 
 // The last line of defence: the run procedures report failures themselves,
@@ -115,7 +122,7 @@ int dispatch(std::vector<std::string> args) {
     if (mode == "-c") {
         // Pragmas are honoured for files only; in a snippet they are comments.
         if (!hasOperand) return missingArgument("-c requires an argument");
-        return runSource(args[1], "<-c>");
+        return runSource(args[1], "<-c>", wordsAfter(args, 2));
     }
     if (mode == "--tokens") {
         if (!hasOperand) return missingArgument("--tokens requires a file");
@@ -123,14 +130,14 @@ int dispatch(std::vector<std::string> args) {
     }
     if (mode == "--watch") {
         if (!hasOperand) return missingArgument("--watch requires a file");
-        watchFile(args[1]);
+        watchFile(args[1], wordsAfter(args, 2));
     }
     if (mode == "--bench") {
         if (!hasOperand) return missingArgument("--bench requires a file");
-        return benchFile(args[1]);
+        return benchFile(args[1], wordsAfter(args, 2));
     }
-    // Anything else names a file; later arguments are ignored.
-    return runFile(mode);
+    // Anything else names a file; the words after it are the script's.
+    return runFile(mode, wordsAfter(args, 1));
 }
 
 int runDriver(const std::vector<std::string>& args) {

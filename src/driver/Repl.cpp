@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "driver/Diagnostics.h"
 #include "driver/Driver.h"
@@ -110,10 +111,17 @@ int runRepl() {
 
         trees.push_back(std::move(program));
         const Block& tree = trees.back();
+        // A script's exit ends the prompt, with its status.
+        std::optional<int> exitStatus;
         reportFailures("", kReplName, [&] {
-            const Value result = interpreter->runForValue(tree);
-            if (!result.isNil()) std::cout << toRepr(result) << "\n";
+            try {
+                const Value result = interpreter->runForValue(tree);
+                if (!result.isNil()) std::cout << toRepr(result) << "\n";
+            } catch (const ExitRequest& exit) {
+                exitStatus = exit.status;
+            }
         });
+        if (exitStatus) return *exitStatus;
     }
 }
 

@@ -49,6 +49,9 @@ int reportFailures(const std::string& source, const std::string& name,
     try {
         body();
         return 0;
+    } catch (const ExitRequest& exit) {
+        // The script ended itself; exit flushed its output already.
+        return exit.status;
     } catch (const FerrowError& error) {
         writeToStderr(formatError(error, source, name) + "\n");
     } catch (const ThrownValue& thrown) {
@@ -68,25 +71,32 @@ int runOnTree(const std::string& source, Interpreter& interpreter, const std::st
     });
 }
 
-int runOnVM(const std::string& source, const std::string& name) {
+int runOnVM(const std::string& source, const std::string& name,
+            const std::vector<std::string>& scriptArgs) {
     return reportFailures(source, name, [&] {
         const auto proto = compile(parse(tokenize(source)));
         VM vm;
+        vm.scriptArgs = scriptArgs;
         vm.run(proto);
     });
 }
 
-int runOnFreshTree(const std::string& source, const std::string& name) {
+int runOnFreshTree(const std::string& source, const std::string& name,
+                   const std::vector<std::string>& scriptArgs) {
     // Constructing the engine can only fail for want of memory.
     std::unique_ptr<Interpreter> interpreter;
-    const int status =
-        reportFailures("", name, [&] { interpreter = std::make_unique<Interpreter>(); });
+    const int status = reportFailures("", name, [&] {
+        interpreter = std::make_unique<Interpreter>();
+        interpreter->scriptArgs = scriptArgs;
+    });
     if (status != 0) return status;
     return runOnTree(source, *interpreter, name);
 }
 
-int runSource(const std::string& source, const std::string& name) {
-    return useTreeWalker ? runOnFreshTree(source, name) : runOnVM(source, name);
+int runSource(const std::string& source, const std::string& name,
+              const std::vector<std::string>& scriptArgs) {
+    return useTreeWalker ? runOnFreshTree(source, name, scriptArgs)
+                         : runOnVM(source, name, scriptArgs);
 }
 
 }  // namespace ferrow

@@ -25,18 +25,19 @@ std::string timeOfDay() {
     return text;
 }
 
-void runOnce(const std::string& path) {
+void runOnce(const std::string& path, const std::vector<std::string>& scriptArgs) {
     bool ok = false;
     const std::string source = readSourceFile(path, ok);
     if (!ok) return;
     std::cout << "\n---- run at " << timeOfDay() << " ----\n";
     if (checkPragmas(scanPragmas(source), path)) {
         // The status is of no use here: errors are already reported and
-        // watching goes on.
+        // watching goes on. A script's exit ends only this run, as an
+        // error would, and says nothing.
         if (useTreeWalker) {
-            runOnFreshTree(source, path);
+            runOnFreshTree(source, path, scriptArgs);
         } else {
-            runOnVM(source, path);
+            runOnVM(source, path, scriptArgs);
         }
     }
     std::cout.flush();
@@ -45,7 +46,7 @@ void runOnce(const std::string& path) {
 
 }  // namespace
 
-void watchFile(const std::string& path) {
+void watchFile(const std::string& path, const std::vector<std::string>& scriptArgs) {
     std::cout << "ferrow: watching " << path << " -- save to re-run, Ctrl-C to stop\n";
     std::cout.flush();
     bool first = true;
@@ -58,7 +59,7 @@ void watchFile(const std::string& path) {
         if (!ec && (first || time != lastTime)) {
             first = false;
             lastTime = time;
-            runOnce(path);
+            runOnce(path, scriptArgs);
         }
         std::this_thread::sleep_for(kPollInterval);
     }

@@ -66,16 +66,32 @@ Value numFromString(const std::string& s) {
     return Value::number(d);
 }
 
-}  // namespace
-
-Value nativePrint(Caller& caller, Args args) {
+// What print and eprint write: the display forms, one space apart, and a
+// line feed.
+std::string printedLine(Args args) {
     std::string line;
     for (size_t i = 0; i < args.size(); ++i) {
         if (i > 0) line += ' ';
         line += toString(args[i]);
     }
     line += '\n';
-    caller.write(line);
+    return line;
+}
+
+}  // namespace
+
+Value nativePrint(Caller& caller, Args args) {
+    caller.write(printedLine(args));
+    return Value::nil();
+}
+
+// Standard output goes first, so that the two streams interleave in the
+// order the script wrote them.
+Value nativeEprint(Caller&, Args args) {
+    const std::string line = printedLine(args);
+    std::cout.flush();
+    std::cerr << line;
+    std::cerr.flush();
     return Value::nil();
 }
 

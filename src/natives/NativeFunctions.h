@@ -9,6 +9,7 @@ namespace ferrow {
 
 // CoreNatives.cpp
 Value nativePrint(Caller& caller, Args args);
+Value nativeEprint(Caller& caller, Args args);
 Value nativeInput(Caller& caller, Args args);
 Value nativeType(Caller& caller, Args args);
 Value nativeStr(Caller& caller, Args args);
@@ -91,5 +92,31 @@ Value nativeRandint(Caller& caller, Args args);
 Value nativeFloat(Caller& caller, Args args);
 Value nativeClamp(Caller& caller, Args args);
 Value nativeSign(Caller& caller, Args args);
+
+// SystemNatives.cpp
+Value nativeArgs(Caller& caller, Args args);
+Value nativeGetenv(Caller& caller, Args args);
+Value nativeExit(Caller& caller, Args args);
+
+// FormatNative.cpp
+Value nativeFormat(Caller& caller, Args args);
+
+// IntegerNatives.cpp
+Value nativeBand(Caller& caller, Args args);
+Value nativeBor(Caller& caller, Args args);
+Value nativeBxor(Caller& caller, Args args);
+Value nativeBnot(Caller& caller, Args args);
+Value nativeShl(Caller& caller, Args args);
+Value nativeShr(Caller& caller, Args args);
+Value nativeSar(Caller& caller, Args args);
+Value nativeIsInteger(Caller& caller, Args args);
+Value nativeIsFloat(Caller& caller, Args args);
+
+// FileNatives.cpp
+Value nativeReadFile(Caller& caller, Args args);
+Value nativeWriteFile(Caller& caller, Args args);
+Value nativeAppendFile(Caller& caller, Args args);
+Value nativeFileExists(Caller& caller, Args args);
+Value nativeReadLines(Caller& caller, Args args);
 
 }  // namespace ferrow

@@ -96,9 +96,29 @@ constexpr NativeEntry kNatives[] = {
     {"assert", nativeAssert, 1, 2},
     {"error", nativeError, 0, 1},
     {"clock", nativeClock, 0, 0},
+    // The standard library group, after the original natives.
+    {"args", nativeArgs, 0, 0},
+    {"getenv", nativeGetenv, 1, 1},
+    {"read_file", nativeReadFile, 1, 1},
+    {"write_file", nativeWriteFile, 2, 2},
+    {"append_file", nativeAppendFile, 2, 2},
+    {"file_exists", nativeFileExists, 1, 1},
+    {"read_lines", nativeReadLines, 1, 1},
+    {"eprint", nativeEprint, 0, -1},
+    {"exit", nativeExit, 0, 1},
+    {"format", nativeFormat, 1, -1},
+    {"band", nativeBand, 2, 2},
+    {"bor", nativeBor, 2, 2},
+    {"bxor", nativeBxor, 2, 2},
+    {"bnot", nativeBnot, 1, 1},
+    {"shl", nativeShl, 2, 2},
+    {"shr", nativeShr, 2, 2},
+    {"sar", nativeSar, 2, 2},
+    {"is_integer", nativeIsInteger, 1, 1},
+    {"is_float", nativeIsFloat, 1, 1},
 };
 
-static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 78);
+static_assert(sizeof(kNatives) / sizeof(kNatives[0]) == 97);
 
 }  // namespace
 

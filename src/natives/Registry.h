@@ -10,7 +10,7 @@
 
 namespace ferrow {
 
-// Defines all 78 natives in registration order.
+// Defines every native, in registration order.
 void registerNatives(Environment& globals);
 
 void defineNative(Environment& globals, const std::string& name, NativeFn fn, int32_t minArity,

@@ -34,11 +34,6 @@ void checkStringSize(const char* nativeName, UInt128 length) {
     if (length > std::string().max_size()) nativeFail(std::string(nativeName) + ": result too large");
 }
 
-// The memory a list of `count` strings holding `bytes` bytes in all needs.
-void checkStringListSize(const char* nativeName, UInt128 count, UInt128 bytes) {
-    checkResultSize(nativeName, count * sizeof(Value) + bytes, 1);
-}
-
 Value splitWords(std::string_view s) {
     size_t count = 0;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -79,18 +74,8 @@ Value splitAt(std::string_view s, std::string_view separator) {
 // The integer's magnitude is taken as unsigned so that the smallest integer,
 // whose negation does not fit, is written correctly too.
 std::string formatInBase(int64_t v, unsigned base, const char* prefix) {
-    if (v == 0) return std::string(prefix) + "0";
-    static const char kDigits[] = "0123456789abcdef";
-    uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    std::string digits;
-    while (magnitude != 0) {
-        digits.push_back(kDigits[magnitude % base]);
-        magnitude /= base;
-    }
-    std::string text = v < 0 ? "-" : "";
-    text += prefix;
-    text.append(digits.rbegin(), digits.rend());
-    return text;
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    return (v < 0 ? "-" : "") + std::string(prefix) + digitsInBase(magnitude, base);
 }
 
 }  // namespace

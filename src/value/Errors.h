@@ -39,6 +39,16 @@ public:
         : FerrowError("RuntimeError", std::move(message), line, column) {}
 };
 
+// Raised by the native exit to end the whole run with a status (0 to 255).
+// It is neither a FerrowError nor a std::exception, so no script's try and
+// none of the handlers that report failures take it on the way out; the run
+// procedures that started the engine do. Ending by unwinding rather than by
+// ending the process lets an embedding host and the fuzz targets run
+// scripts that call exit.
+struct ExitRequest {
+    int status;
+};
+
 // Compile errors have no class of their own: they are plain FerrowErrors
 // with this kind label.
 inline constexpr const char* kCompileErrorKind = "CompileError";

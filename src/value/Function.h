@@ -37,6 +37,10 @@ struct Caller {
     // their own callable by it. It holds only on the native's entry, since a
     // callback into the script calls other natives.
     const NativeObj* currentNative = nullptr;
+
+    // The words that followed the script on the command line, which args()
+    // returns; empty at the prompt and in an embedding engine.
+    std::vector<std::string> scriptArgs;
 };
 
 // A function value of the tree-walker. params and body point into the syntax

@@ -187,6 +187,29 @@ TEST_P(Api, HostFunctionsCallBackIntoScripts) {
         << failed.error().message;
 }
 
+TEST_P(Api, ExitEndsTheRunWithAStatusAndTheEngineGoesOn) {
+    Engine engine(options());
+    Result r = engine.run("print(1)\ntry exit(3) catch e print(e) end\nprint(2)");
+    ASSERT_TRUE(r) << r.error().text;
+    EXPECT_EQ(r.exitStatus(), 3);
+    EXPECT_EQ(out, "1\n");
+    EXPECT_EQ(engine.run("return 5").exitStatus(), std::nullopt);
+    // From a callback inside a host function: the host sees the status,
+    // and the run that called it ends once it returns.
+    std::optional<int> seen;
+    engine.define("each", [&seen](Args& args) {
+        for (const Value& item : args.list(0)) {
+            seen = args.engine().call(args.function(1), {item}).exitStatus();
+        }
+        return Value();
+    }, 2, 2);
+    r = engine.run("each([1, 2], function(x)\nprint(x)\nexit(x + 40)\nend)\nprint(\"after\")");
+    EXPECT_TRUE(r) << r.error().text;
+    EXPECT_EQ(r.exitStatus(), 42);
+    EXPECT_EQ(seen, 42);
+    EXPECT_EQ(out, "1\n1\n2\n");
+}
+
 TEST_P(Api, ValuesKeptAcrossRuns) {
     Engine engine(options());
     Value list = engine.run("let xs = [1]\nreturn xs").value();
