@@ -13,9 +13,14 @@
 #include <streambuf>
 #include <string>
 
+#include <new>
+
 #include "natives/Registry.h"
 #include "value/Environment.h"
+#include "value/Errors.h"
 #include "value/Function.h"
+#include "value/Heap.h"
+#include "value/MemoryBudget.h"
 
 namespace ferrow::fuzz {
 
@@ -82,6 +87,31 @@ inline void closeFileSystem(Environment& globals) {
     for (const Stub& stub : stubs) {
         defineNative(globals, stub.name, refuseFileAccess, stub.minArity, stub.maxArity);
     }
+}
+
+// Runs an input as a program on an engine: `run(source)` builds the engine
+// (through closeFileSystem) and runs it under the step budget. Output is
+// discarded, the cycle collector runs every sixteenth container, and the
+// failures a program may cause end the run quietly: errors, thrown values,
+// exit, and the heap's limit.
+template <typename Run>
+int runProgram(const uint8_t* data, std::size_t size, Run run) {
+    static const bool ready = [] {
+        silenceStandardStreams();
+        setResultMemoryCap(kResultMemoryCap);
+        Heap::current().setStressCollection(true);
+        Heap::current().setLimit(kHeapLimit);
+        return true;
+    }();
+    (void)ready;
+    try {
+        run(sourceOf(data, size));
+    } catch (const FerrowError&) {
+    } catch (const ThrownValue&) {
+    } catch (const ExitRequest&) {
+    } catch (const std::bad_alloc&) {
+    }
+    return 0;
 }
 
 // A broken invariant: reported like a crash, with the reason.
