@@ -3,10 +3,12 @@
 # what the example prints. Run by CTest as
 #     cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DCXX=... -P embed_test.cmake
 
+# Runs a command that must succeed; with EXPECT, it must also print that.
 function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "EXPECT" "")
+  execute_process(COMMAND ${arg_UNPARSED_ARGUMENTS} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR (DEFINED arg_EXPECT AND NOT out STREQUAL arg_EXPECT))
+    message(FATAL_ERROR "${arg_UNPARSED_ARGUMENTS} (status ${status}) printed:\n${out}${err}\nexpected:\n${arg_EXPECT}")
   endif()
 endfunction()
 
@@ -32,11 +34,7 @@ run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 
 file(READ ${SOURCE_DIR}/examples/embed/expected.txt expected)
 set(config ${SOURCE_DIR}/examples/embed/config.ferrow)
-execute_process(COMMAND ${WORK_DIR}/build/embed_demo ${config}
-                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT status EQUAL 0 OR NOT out STREQUAL expected)
-  message(FATAL_ERROR "embed_demo (status ${status}) printed:\n${out}${err}\nexpected:\n${expected}")
-endif()
+run(${WORK_DIR}/build/embed_demo ${config} EXPECT "${expected}")
 
 # pkg-config, where installed.
 find_program(PKG_CONFIG pkg-config)
@@ -51,10 +49,7 @@ if(PKG_CONFIG)
   endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   run(${CXX} -O1 ${SOURCE_DIR}/examples/embed/main.cpp ${flags} -o ${WORK_DIR}/embed_demo_pc)
-  execute_process(COMMAND ${WORK_DIR}/embed_demo_pc ${config} OUTPUT_VARIABLE out)
-  if(NOT out STREQUAL expected)
-    message(FATAL_ERROR "embed_demo built with pkg-config printed:\n${out}")
-  endif()
+  run(${WORK_DIR}/embed_demo_pc ${config} EXPECT "${expected}")
 
   # The README's example, so that it keeps compiling and saying what it says.
   file(READ ${SOURCE_DIR}/README.md readme)
@@ -67,9 +62,6 @@ if(PKG_CONFIG)
   string(SUBSTRING "${readme}" 0 ${at} code)
   file(WRITE ${WORK_DIR}/readme_example.cpp "${code}")
   run(${CXX} -O1 ${WORK_DIR}/readme_example.cpp ${flags} -o ${WORK_DIR}/readme_example)
-  execute_process(COMMAND ${WORK_DIR}/readme_example OUTPUT_VARIABLE out)
-  if(NOT out STREQUAL "6\nhello Ada!\n")
-    message(FATAL_ERROR "the README's example printed:\n${out}")
-  endif()
+  run(${WORK_DIR}/readme_example EXPECT "6\nhello Ada!\n")
 endif()
 message(STATUS "embed example: ok")
