@@ -84,7 +84,7 @@ def parse_directives(data, name):
             elif key == b"exit":
                 exp.exit[t] = int(text.strip()) if text.strip().isdigit() else -999
             elif key == b"error":
-                # Tables only: the message, the position line when `@L:C`
+                # The message, the position line when `@L:C`
                 # ends it (column 0 on the VM for runtime errors), status 1.
                 at = AT.match(text)
                 exp.err[t].append(at.group(1) if at else text)
