@@ -307,7 +307,8 @@ ExprPtr Parser::parseInterpolation(const Token& token) {
     ExprPtr joined;
     for (const StringPart& part : token.parts) {
         std::optional<Nest> nest;
-        if (joined) nest.emplace(*this);
+        // The string token is behind the parser by now: a refusal points at it.
+        if (joined) nest.emplace(*this, token);
         ExprPtr piece;
         if (!part.isExpr) {
             auto literal = makeNode<LiteralExpr>(token);

@@ -24,13 +24,15 @@ Parser::Parser(std::vector<Token> tokens, int depth)
     if (tokens_.empty() || tokens_.back().kind != TokenKind::Eof) tokens_.emplace_back();
 }
 
-Parser::Nest::Nest(Parser& p) : p_(p) {
+Parser::Nest::Nest(Parser& p) : Nest(p, p.current()) {}
+
+Parser::Nest::Nest(Parser& p, const Token& at) : p_(p) {
     ++p_.depth_;
     // The stack check is only a safety net for a parser started on an
     // already deep or unusually small stack; the level count is the rule.
     if (p_.depth_ > kMaxNesting || stackNearlyExhausted()) {
         --p_.depth_;
-        p_.tooDeep(p_.current());
+        p_.tooDeep(at);
     }
 }
 

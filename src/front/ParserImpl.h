@@ -49,6 +49,7 @@ private:
     class Nest {
     public:
         explicit Nest(Parser& p);
+        Nest(Parser& p, const Token& at);  // a refusal points at `at`
         ~Nest() { --p_.depth_; }
         Nest(const Nest&) = delete;
         Nest& operator=(const Nest&) = delete;
