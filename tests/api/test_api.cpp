@@ -1,5 +1,4 @@
 // The embedding interface, through its public header only, on both backends.
-
 #include <gtest/gtest.h>
 
 #include <ferrow/ferrow.h>
@@ -11,94 +10,64 @@
 using namespace ferrow::api;
 
 namespace {
+using Ints = std::vector<int64_t>;
 
 class Api : public testing::TestWithParam<Backend> {
 protected:
-    Options options() {
-        Options o;
-        o.backend = GetParam();
-        o.output = [this](std::string_view text) { out += text; };
-        return o;
-    }
+    Options options() { return {GetParam(), [this](std::string_view text) { out += text; }}; }
     std::string out;
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, Api, testing::Values(Backend::VM, Backend::TreeWalker),
-                         [](const auto& info) {
-                             return info.param == Backend::VM ? "VM" : "TreeWalker";
-                         });
+                         [](const auto& info) { return info.param == Backend::VM ? "VM" : "TreeWalker"; });
 
 TEST_P(Api, RunGivesTheTopLevelReturnAndPrintGoesToTheOutput) {
     Engine engine(options());
     Result r = engine.run("print(\"hi\", 1 + 2)\nreturn [1, 2.5, \"x\"]");
     ASSERT_TRUE(r) << r.error().text;
-    EXPECT_EQ(out, "hi 3\n");
-    EXPECT_EQ(r.value().repr(), "[1, 2.5, \"x\"]");
+    EXPECT_EQ(out, "hi 3\n"); EXPECT_EQ(r.value().repr(), "[1, 2.5, \"x\"]");
     EXPECT_TRUE(engine.run("let unused = 1").value().isNil());
 }
 
 TEST_P(Api, ErrorsCarryKindPositionAndTheCommandLineText) {
-    struct Case {
-        const char* source;
-        const char* kind;
-        const char* message;
-        int line;
-        const char* textStart;
-    };
+    // The text starts with "KIND: MESSAGE" and then `tail`.
+    struct Case { const char *source, *kind, *message; int line; const char* tail; };
     const Case cases[] = {
-        {"let a = 1\nprint(x)", "RuntimeError", "undefined variable 'x'", 2,
-         "RuntimeError: undefined variable 'x'\n  --> cfg.frw:2:"},
-        {"let a = ", "SyntaxError", "unexpected end of file in expression", 1,
-         "SyntaxError: unexpected end of file in expression\n  --> cfg.frw:1:7\n1 | let a = \n"},
-        {"error(\"boom\")", "Error", "boom", 0, "Error: boom"},
-        {"len(1, 2)", "RuntimeError", "len() expects 1 argument(s), got 2", 1,
-         "RuntimeError: len() expects 1 argument(s), got 2\n  --> cfg.frw:1:"},
+        {"let a = 1\nprint(x)", "RuntimeError", "undefined variable 'x'", 2, "\n  --> cfg.frw:2:"},
+        {"let a = ", "SyntaxError", "unexpected end of file in expression", 1, "\n  --> cfg.frw:1:7\n1 | let a = \n"},
+        {"error(\"boom\")", "Error", "boom", 0, ""},
+        {"len(1, 2)", "RuntimeError", "len() expects 1 argument(s), got 2", 1, "\n  --> cfg.frw:1:"},
     };
     Engine engine(options());
     for (const Case& c : cases) {
         Result r = engine.run(c.source, "cfg.frw");
         ASSERT_FALSE(r) << c.source;
-        EXPECT_EQ(r.error().kind, c.kind) << c.source;
-        EXPECT_EQ(r.error().message, c.message) << c.source;
+        EXPECT_EQ(r.error().kind, c.kind) << c.source; EXPECT_EQ(r.error().message, c.message) << c.source;
         EXPECT_EQ(r.error().line, c.line) << c.source;
-        EXPECT_EQ(r.error().text.rfind(c.textStart, 0), 0u) << r.error().text;
+        EXPECT_EQ(r.error().text.rfind(std::string(c.kind) + ": " + c.message + c.tail, 0), 0u) << r.error().text;
     }
     Result thrown = engine.run("error({code: 7})");
     EXPECT_EQ(thrown.error().thrown.toMap()->at("code").toInt(), 7);
-    EXPECT_THROW(thrown.orThrow(), Exception);
-    EXPECT_NO_THROW(engine.run("return 1").orThrow());
+    EXPECT_THROW(thrown.orThrow(), Exception); EXPECT_NO_THROW(engine.run("return 1").orThrow());
 }
 
 TEST_P(Api, GlobalsAndConversions) {
-    Engine engine(options());
-    engine.set("flag", true);
-    engine.set("count", 41);
-    engine.set("ratio", 0.5);
-    engine.set("name", "ferrow");
-    engine.set("sizes", std::vector<int64_t>{1, 2, 3});
-    engine.set("limits", std::map<std::string, double>{{"low", 1.5}, {"high", 9}});
-    ASSERT_TRUE(engine.run(R"(
-        count += 1
-        name = name + "!"
-        push(sizes, len(name))
-        limits.mid = 5
-    )"));
-    EXPECT_EQ(engine.get("flag")->to<bool>(), true);
-    EXPECT_EQ(engine.get("count")->to<int64_t>(), 42);
-    EXPECT_EQ(engine.get("ratio")->to<double>(), 0.5);
-    EXPECT_EQ(engine.get("name")->to<std::string>(), "ferrow!");
-    EXPECT_EQ(engine.get("sizes")->to<std::vector<int64_t>>(), (std::vector<int64_t>{1, 2, 3, 7}));
     using Limits = std::map<std::string, double>;
+    Engine engine(options());
+    engine.set("flag", true), engine.set("count", 41), engine.set("ratio", 0.5), engine.set("name", "ferrow");
+    engine.set("sizes", Ints{1, 2, 3}), engine.set("limits", Limits{{"low", 1.5}, {"high", 9}});
+    ASSERT_TRUE(engine.run("count += 1\nname = name + \"!\"\npush(sizes, len(name))\nlimits.mid = 5"));
+    EXPECT_EQ(engine.get("flag")->to<bool>(), true); EXPECT_EQ(engine.get("count")->to<int64_t>(), 42);
+    EXPECT_EQ(engine.get("ratio")->to<double>(), 0.5); EXPECT_EQ(engine.get("name")->to<std::string>(), "ferrow!");
+    EXPECT_EQ(engine.get("sizes")->to<Ints>(), (Ints{1, 2, 3, 7}));
     EXPECT_EQ(engine.get("limits")->to<Limits>(), (Limits{{"low", 1.5}, {"high", 9}, {"mid", 5}}));
     EXPECT_FALSE(engine.get("missing").has_value());
     // Wrong kinds convert to nothing.
-    EXPECT_FALSE(engine.get("name")->toInt());
-    EXPECT_FALSE(engine.get("count")->toString());
+    EXPECT_FALSE(engine.get("name")->toInt()); EXPECT_FALSE(engine.get("count")->toString());
     EXPECT_EQ(engine.get("count")->toDouble(), 42.0);
     EXPECT_FALSE(engine.get("sizes")->to<std::vector<std::string>>());
     EXPECT_FALSE(engine.run("return {[1]: 2}").value().toMap());
-    EXPECT_EQ(engine.get("len")->kind(), Value::Kind::Function);
-    EXPECT_EQ(Value().typeName(), "nil");
+    EXPECT_EQ(engine.get("len")->kind(), Value::Kind::Function); EXPECT_EQ(Value().typeName(), "nil");
 }
 
 TEST_P(Api, HostFunctionsAndTheirFailures) {
@@ -112,55 +81,36 @@ TEST_P(Api, HostFunctionsAndTheirFailures) {
     EXPECT_EQ(engine.run("return scale(1.5, 4)").value().toDouble(), 6.0);
     EXPECT_EQ(engine.run("return shout(\"hey\")").value().toString(), "hey!");
     EXPECT_EQ(engine.run("return count(1, nil, 3)").value().toInt(), 3);
-
-    struct Case {
-        const char* source;
-        const char* message;
-    };
-    const Case failures[] = {
+    const std::pair<const char*, const char*> failures[] = {
         {"scale(\"2\", 1)", "scale: expected a number, got string"},
         {"scale(1)", "scale() expects 2 argument(s), got 1"},
-        {"shout([])", "shout: expected a string, got list"},
-        {"refuse()", "refuse: not today"},
-        {"throws()", "throws: disk full"},
-        {"throws_int()", "throws_int: unknown C++ exception"},
-    };
-    for (const Case& c : failures) {
-        Result r = engine.run(c.source);
-        ASSERT_FALSE(r) << c.source;
-        EXPECT_EQ(r.error().kind, "RuntimeError");
-        EXPECT_EQ(r.error().message, c.message);
+        {"shout([])", "shout: expected a string, got list"}, {"refuse()", "refuse: not today"},
+        {"throws()", "throws: disk full"}, {"throws_int()", "throws_int: unknown C++ exception"}};
+    for (const auto& [source, message] : failures) {
+        Result r = engine.run(source);
+        ASSERT_FALSE(r) << source;
+        EXPECT_EQ(r.error().kind, "RuntimeError"); EXPECT_EQ(r.error().message, message);
     }
     // Scripts catch them like any native's failure.
     ASSERT_TRUE(engine.run("try\n throws()\ncatch e\n print(\"caught: \" + e)\nend"));
     EXPECT_EQ(out, "caught: throws: disk full\n");
     EXPECT_EQ(engine.define("bad", [](Args&) { return Value(); }, 2, 1).error().kind, "UsageError");
-    EXPECT_FALSE(engine.define("none", nullptr));
-    EXPECT_FALSE(engine.get("bad").has_value());
+    EXPECT_FALSE(engine.define("none", nullptr)); EXPECT_FALSE(engine.get("bad").has_value());
 }
 
 TEST_P(Api, ScriptFunctionsCalledFromTheHost) {
     Engine engine(options());
-    ASSERT_TRUE(engine.run(R"(
-        let total = 0
-        function add(n)
-          total += n
-          return total
-        end
-        function fail(why) error("failed: " + why) end
-        function crash() return nil + 1 end
-    )", "lib.frw").ok());
+    ASSERT_TRUE(engine.run("\nlet total = 0\nfunction add(n)\n  total += n\n  return total\nend\n"
+                           "function fail(why) error(\"failed: \" + why) end\nfunction crash() return nil + 1 end\n",
+                           "lib.frw").ok());
     EXPECT_EQ(engine.call("add", {5}).value().toInt(), 5);
     EXPECT_EQ(engine.call(*engine.get("add"), {Value(2)}).value().toInt(), 7);
-    Result thrown = engine.call("fail", {"no"});
-    EXPECT_EQ(thrown.error().text, "Error: failed: no");
+    EXPECT_EQ(engine.call("fail", {"no"}).error().text, "Error: failed: no");
     Result crash = engine.call("crash");
-    EXPECT_EQ(crash.error().kind, "RuntimeError");
-    EXPECT_EQ(crash.error().line, 8);
+    EXPECT_EQ(crash.error().kind, "RuntimeError"); EXPECT_EQ(crash.error().line, 8);
     EXPECT_NE(crash.error().text.find("--> lib.frw:8"), std::string::npos) << crash.error().text;
-    // The engine is whole again after each failure.
+    // The engine is whole again after each failure, and misuse is an error, never a crash.
     EXPECT_EQ(engine.call("add", {1}).value().toInt(), 8);
-    // Misuse is an error, never a crash.
     EXPECT_EQ(engine.call("nowhere").error().kind, "UsageError");
     EXPECT_EQ(engine.call(Value(3)).error().message, "call: expected a function, got number");
     EXPECT_EQ(engine.call("add", {}).error().kind, "RuntimeError");
@@ -169,8 +119,7 @@ TEST_P(Api, ScriptFunctionsCalledFromTheHost) {
 TEST_P(Api, HostFunctionsCallBackIntoScripts) {
     Engine engine(options());
     engine.define("each", [](Args& args) {
-        Value callback = args.function(1);
-        std::vector<Value> results;
+        Value callback = args.function(1); std::vector<Value> results;
         for (const Value& item : args.list(0)) {
             Result r = args.engine().call(callback, {item});
             if (!r) args.fail("callback failed: " + r.error().message);
@@ -180,34 +129,27 @@ TEST_P(Api, HostFunctionsCallBackIntoScripts) {
     }, 2, 2);
     Result r = engine.run("return each([1, 2, 3], function(x) return x * 10 end)");
     ASSERT_TRUE(r) << r.error().text;
-    EXPECT_EQ(r.value().to<std::vector<int64_t>>(), (std::vector<int64_t>{10, 20, 30}));
+    EXPECT_EQ(r.value().to<Ints>(), (Ints{10, 20, 30}));
     Result failed = engine.run("each([1, \"a\"], function(x) return x + 1 end)");
     ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().message.rfind("each: callback failed: ", 0), 0u)
-        << failed.error().message;
+    EXPECT_EQ(failed.error().message.rfind("each: callback failed: ", 0), 0u) << failed.error().message;
 }
 
 TEST_P(Api, ExitEndsTheRunWithAStatusAndTheEngineGoesOn) {
     Engine engine(options());
     Result r = engine.run("print(1)\ntry exit(3) catch e print(e) end\nprint(2)");
     ASSERT_TRUE(r) << r.error().text;
-    EXPECT_EQ(r.exitStatus(), 3);
-    EXPECT_EQ(out, "1\n");
+    EXPECT_EQ(r.exitStatus(), 3); EXPECT_EQ(out, "1\n");
     EXPECT_EQ(engine.run("return 5").exitStatus(), std::nullopt);
-    // From a callback inside a host function: the host sees the status,
-    // and the run that called it ends once it returns.
+    // From a callback in a host function: the host sees the status, and the calling run ends once it returns.
     std::optional<int> seen;
     engine.define("each", [&seen](Args& args) {
-        for (const Value& item : args.list(0)) {
-            seen = args.engine().call(args.function(1), {item}).exitStatus();
-        }
+        for (const Value& item : args.list(0)) seen = args.engine().call(args.function(1), {item}).exitStatus();
         return Value();
     }, 2, 2);
     r = engine.run("each([1, 2], function(x)\nprint(x)\nexit(x + 40)\nend)\nprint(\"after\")");
     EXPECT_TRUE(r) << r.error().text;
-    EXPECT_EQ(r.exitStatus(), 42);
-    EXPECT_EQ(seen, 42);
-    EXPECT_EQ(out, "1\n1\n2\n");
+    EXPECT_EQ(r.exitStatus(), 42); EXPECT_EQ(seen, 42); EXPECT_EQ(out, "1\n1\n2\n");
 }
 
 TEST_P(Api, ValuesKeptAcrossRuns) {
@@ -215,70 +157,52 @@ TEST_P(Api, ValuesKeptAcrossRuns) {
     Value list = engine.run("let xs = [1]\nreturn xs").value();
     Value make = engine.run("return function(n) return function() return n end end").value();
     Value cycle = engine.run("let m = {}\nm.self = m\nm.tag = \"kept\"\nreturn m").value();
-    ASSERT_TRUE(engine.run("xs = nil\nm = nil\nlet junk = []\n"
-                           "for i = 1, 2000 do push(junk, {}) end"));
+    ASSERT_TRUE(engine.run("xs = nil\nm = nil\nlet junk = []\nfor i = 1, 2000 do push(junk, {}) end"));
     Value closure = engine.call(make, {"inner"}).value();
     ASSERT_TRUE(engine.run("let other = [[1], [2], [3]]"));
-    EXPECT_EQ(list.repr(), "[1]");
-    EXPECT_EQ(engine.call(closure).value().toString(), "inner");
+    EXPECT_EQ(list.repr(), "[1]"); EXPECT_EQ(engine.call(closure).value().toString(), "inner");
     EXPECT_EQ(cycle.toMap()->at("self").toMap()->at("tag").toString(), "kept");
-    engine.set("xs", list);
-    ASSERT_TRUE(engine.run("push(xs, 2)"));
-    EXPECT_EQ(list.to<std::vector<int64_t>>(), (std::vector<int64_t>{1, 2}));
+    engine.set("xs", list); ASSERT_TRUE(engine.run("push(xs, 2)"));
+    EXPECT_EQ(list.to<Ints>(), (Ints{1, 2}));
     EXPECT_TRUE(list == *engine.get("xs"));
 }
 
 TEST_P(Api, StepBudgetStopsEndlessScripts) {
-    Engine engine(options());
-    engine.setStepBudget(1000);
-    for (const char* source : {"while true do end",
-                               "try\n while true do end\ncatch e end\nwhile true do end",
+    Engine engine(options()); engine.setStepBudget(1000);
+    for (const char* source : {"while true do end", "try\n while true do end\ncatch e end\nwhile true do end",
                                "function f() return f() + 1 end\nf()"}) {
         Result r = engine.run(source);
         ASSERT_FALSE(r) << source;
-        EXPECT_NE(r.error().message.find("execution budget exhausted"), std::string::npos)
-            << r.error().message;
+        EXPECT_NE(r.error().message.find("execution budget exhausted"), std::string::npos) << r.error().message;
     }
     // Each run starts with the whole budget.
-    Result sum = engine.run("let n = 0\nfor i = 1, 100 do n += i end\nreturn n");
-    EXPECT_EQ(sum.value().toInt(), 5050);
+    EXPECT_EQ(engine.run("let n = 0\nfor i = 1, 100 do n += i end\nreturn n").value().toInt(), 5050);
     ASSERT_TRUE(engine.run("function spin() while true do end end"));
     EXPECT_FALSE(engine.call("spin"));
 }
 
 TEST_P(Api, EnginesSideBySideAreIndependent) {
     std::string outA, outB;
-    Options a = options(), b = options();
-    a.output = [&](std::string_view t) { outA += t; };
-    b.output = [&](std::string_view t) { outB += t; };
-    b.backend = GetParam() == Backend::VM ? Backend::TreeWalker : Backend::VM;
-    Engine first(a), second(b);
+    Engine first(Options{GetParam(), [&](std::string_view t) { outA += t; }});
+    Engine second(Options{GetParam() == Backend::VM ? Backend::TreeWalker : Backend::VM,
+                          [&](std::string_view t) { outB += t; }});
     first.define("who", [](Args&) { return Value("first"); });
     ASSERT_TRUE(first.run("let x = 1\nfunction f() return x end\nprint(who())"));
     ASSERT_TRUE(second.run("let x = 2\nprint(x)"));
-    EXPECT_EQ(outA, "first\n");
-    EXPECT_EQ(outB, "2\n");
-    EXPECT_EQ(first.get("x")->toInt(), 1);
-    EXPECT_EQ(second.get("x")->toInt(), 2);
+    EXPECT_EQ(outA, "first\n"); EXPECT_EQ(outB, "2\n");
+    EXPECT_EQ(first.get("x")->toInt(), 1); EXPECT_EQ(second.get("x")->toInt(), 2);
     EXPECT_FALSE(second.get("who").has_value());
-    // Functions belong to the engine that made them.
-    second.set("who", *first.get("who"));
+    second.set("who", *first.get("who"));  // functions belong to the engine that made them
     EXPECT_EQ(second.run("who()").error().message, "who: defined by another engine");
     EXPECT_EQ(second.call(*first.get("f")).error().kind, "UsageError");
 }
 
 TEST(ApiEngines, ATreeWalkersFunctionStaysWithItsEngine) {
-    Options tree;
-    tree.backend = Backend::TreeWalker;
+    Options tree{Backend::TreeWalker, {}};
     Value stale;
-    {
-        Engine gone(tree);
-        stale = gone.run("return [function() return 1 end]").value();
-    }
-    Engine engine(tree);
-    engine.define("give", [&](Args&) { return stale; });
-    EXPECT_EQ(engine.set("fs", stale).error().kind, "UsageError");
-    EXPECT_FALSE(engine.get("fs").has_value());
+    { Engine gone(tree); stale = gone.run("return [function() return 1 end]").value(); }
+    Engine engine(tree); engine.define("give", [&](Args&) { return stale; });
+    EXPECT_EQ(engine.set("fs", stale).error().kind, "UsageError"); EXPECT_FALSE(engine.get("fs").has_value());
     EXPECT_EQ(engine.call("len", {stale}).error().kind, "UsageError");
     EXPECT_EQ(engine.run("give()").error().message, "give: returned another engine's function");
     EXPECT_EQ(engine.call(stale.toList()->at(0)).error().kind, "UsageError");
@@ -287,8 +211,7 @@ TEST(ApiEngines, ATreeWalkersFunctionStaysWithItsEngine) {
 }
 
 TEST(ApiEngines, AVMFunctionStaysWithItsEngine) {
-    // A function another VM has run carries that VM's code: calling it here
-    // is an error, also once its engine is gone, never a crash.
+    // A function another VM ran carries its code: calling it here is an error, also once that engine is gone.
     const std::string message = "g() belongs to another engine and cannot run here";
     Engine engine;
     {
@@ -311,36 +234,24 @@ TEST_P(Api, DeepRecursionIsAnErrorOnTheHostsStack) {
 }
 
 TEST(ApiValue, ConversionsFromCpp) {
-    struct Case {
-        Value value;
-        Value::Kind kind;
-        const char* repr;
-    };
+    struct Case { Value value; Value::Kind kind; const char* repr; };
     const Case cases[] = {
-        {Value(), Value::Kind::Nil, "nil"},
-        {Value(false), Value::Kind::Bool, "false"},
-        {Value(uint8_t{7}), Value::Kind::Integer, "7"},
-        {Value(int64_t{-5}), Value::Kind::Integer, "-5"},
-        {Value(2.5), Value::Kind::Float, "2.5"},
-        {Value("a\"b"), Value::Kind::String, "\"a\\\"b\""},
+        {Value(), Value::Kind::Nil, "nil"}, {Value(false), Value::Kind::Bool, "false"},
+        {Value(uint8_t{7}), Value::Kind::Integer, "7"}, {Value(int64_t{-5}), Value::Kind::Integer, "-5"},
+        {Value(2.5), Value::Kind::Float, "2.5"}, {Value("a\"b"), Value::Kind::String, "\"a\\\"b\""},
         {Value(std::vector<std::string>{"x"}), Value::Kind::List, "[\"x\"]"},
-        {Value(std::map<std::string, Value>{{"k", Value(nullptr)}}), Value::Kind::Map,
-         "{\"k\": nil}"},
+        {Value(std::map<std::string, Value>{{"k", Value(nullptr)}}), Value::Kind::Map, "{\"k\": nil}"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.value.kind(), c.kind) << c.repr;
-        EXPECT_EQ(c.value.repr(), c.repr);
+        EXPECT_EQ(c.value.kind(), c.kind) << c.repr; EXPECT_EQ(c.value.repr(), c.repr);
         EXPECT_TRUE(c.value == Value(c.value));
     }
-    EXPECT_EQ(Value("text").display(), "text");
-    EXPECT_TRUE(Value(1) == Value(1.0));
+    EXPECT_EQ(Value("text").display(), "text"); EXPECT_TRUE(Value(1) == Value(1.0));
     EXPECT_FALSE(Value(std::vector<int>{1}) == Value(std::vector<int>{1}));  // lists by identity
 }
 
 TEST_P(Api, OutputFailuresAreScriptErrors) {
-    Options o = options();
-    o.output = [](std::string_view) { throw std::runtime_error("pipe closed"); };
-    Engine engine(o);
+    Engine engine(Options{GetParam(), [](std::string_view) { throw std::runtime_error("pipe closed"); }});
     Result r = engine.run("print(1)");
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().message, "output failed: pipe closed");
