@@ -65,8 +65,8 @@ def test_bench(ferrow, folder):
 def test_prompt_endings(ferrow, folder):
     # End of input writes a line feed, "exit" and "quit" nothing; a last line
     # without its line feed still runs.
-    for args, stdin, out in (([], b"if true then\n", b">> .. \n"), (["--tree"], b"1\nexit\n2\n", b">> 1\n>> "),
-                             (["--tree"], b"1\nquit\n2\n", b">> 1\n>> "), ([], b"40 + 2", b">> 42\n>> \n")):
+    for args, stdin, out in (([], b"", b">> \n"), ([], b"if true then\n", b">> .. \n"), ([], b"40 + 2", b">> 42\n>> \n"),
+                             (["--tree"], b"1\nexit\n2\n", b">> 1\n>> "), (["--tree"], b"1\nquit\n2\n", b">> 1\n>> ")):
         proc = run(ferrow, args, folder, stdin)
         check(proc.returncode == 0 and proc.stdout == BANNER + out, f"{stdin!r}: {proc.stdout!r}")
 

@@ -1,20 +1,12 @@
 #!/usr/bin/env python3
-"""Runs the Ferrow script tests through the real ferrow binary on both
-engines, checks each run against the expectations the program carries (see
-tests/scripts/README.md), then compares the two engines' runs (and, with
---corpus, their runs of the engine fuzz targets' inputs). A difference must be
-one the engines are documented to have: told apart by their messages (the
-VM's arithmetic message, column 0 and numeric-for checks; break/continue
-outside a loop, too many call arguments and other operand limits refused at
-compile time; the VM's value stack), or behaviour no message shows, which a
-script names with `#> differs: KIND` and a fuzz input is allowed when it has
-the construct (loop-variable, assignment-order, local-functions, second-let,
-map-literal).
-
-Usage: run_scripts.py [--ferrow PATH] [-j N] [--engine E] [--timeout S] [--corpus] [-v] [paths...]
-A run gets 10 s (FERROW_TEST_TIMEOUT or --timeout), four times that under a
-memory limit; scripts with `#> memory:` are skipped under AddressSanitizer,
-which reserves terabytes of address space.
+"""Runs every script and table case (format: tests/scripts/README.md) through
+the real ferrow binary on both engines, checks each run, then compares the two
+engines' runs (with --corpus also on the engine fuzz targets' inputs). A
+difference must be a documented one: told apart by its messages (see
+normalize and compile_failure), or behaviour that a script names with
+`#> differs: KIND` and a fuzz input shows by having the construct
+(BEHAVIOUR_KINDS). A run gets 10 s (FERROW_TEST_TIMEOUT, --timeout), four
+times that under `#> memory:`, which is skipped under AddressSanitizer.
 """
 
 import argparse
