@@ -1,5 +1,4 @@
-// The compiler's operand limits, and both engines on long chains, small
-// stacks and step budgets.
+// The compiler's operand limits, and both engines on long chains, small stacks and step budgets.
 
 #include <memory>
 #include <vector>
@@ -13,22 +12,15 @@ using namespace ferrow::test;
 namespace {
 
 std::string compileFailure(const Block& program) {
-    try {
-        compile(program);
-    } catch (const FerrowError& error) {
-        return describe(error);
-    }
+    try { compile(program); } catch (const FerrowError& error) { return describe(error); }
     return "compiled";
 }
 std::string compileFailure(const std::string& source) { return compileFailure(parse(tokenize(source))); }
 
 // For programs the parser would refuse: a node filled in by `fill`.
-template <class Node, class Fill>
-std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
+template <class Node, class Fill> std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
     auto n = std::make_unique<Node>();
-    n->line = line;
-    n->column = column;
-    fill(*n);
+    n->line = line, n->column = column, fill(*n);
     return n;
 }
 ExprPtr literal() { return std::make_unique<LiteralExpr>(); }
@@ -48,10 +40,8 @@ struct Limit {
     std::string (*source)(N);
     N fits, fails;
     const char* error;
-    // In the program that just fits: the function nested `level` deep holds
-    // `bytes`, the widest operand, at `at` (from the end when negative).
-    int level;
-    long at;
+    int level;  // in the program that just fits, the function `level` deep holds the widest operand
+    long at;    // `bytes` at `at` (from the end when negative)
     std::vector<uint8_t> bytes;
 };
 
@@ -64,19 +54,16 @@ const Limit kLimits[] = {
     {[](N n) { return "while true do\n  let x = nil\n" + repeat("  x\n", n) + "end\n"; }, 16000, 16400,
      "loop body too large @0:0", -1, 0, {}},
     {[](N n) { return "\n    [" + repeat("nil, ", n) + "]\n"; }, 65535, 65536,
-     "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535,
-     {op(OpCode::BUILD_LIST), 0xff, 0xff}},
+     "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535, {op(OpCode::BUILD_LIST), 0xff, 0xff}},
     {[](N n) { return "\n\n {" + repeat("nil: nil, ", n) + "}\n"; }, 65535, 65536,
      "too many entries in a map literal (the limit is 65535) @3:2", -1, 0, {}},
     // Reading the last parameter or captured variable needs the widest operand.
     {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  q\nend\n"; }, 65536, 65537,
-     "too many local variables in one function (the limit is 65536) @1:1", 1, 0,
-     {op(OpCode::GET_LOCAL), 0xff, 0xff}},
+     "too many local variables in one function (the limit is 65536) @1:1", 1, 0, {op(OpCode::GET_LOCAL), 0xff, 0xff}},
     {[](N n) {
          const std::string params = numbered("p#, ", n - 1), reads = numbered("    p#\n", n - 1);
          return "function f(" + params + "q)\n  function g()\n" + reads + "    q\n  end\nend\n";
-     },
-     256, 257, "too many captured variables in one function (the limit is 256) @259:5", 2, -5,
+     }, 256, 257, "too many captured variables in one function (the limit is 256) @259:5", 2, -5,
      {op(OpCode::GET_UPVALUE), 255}},
     {[](N n) { return repeat("function() end\n", n); }, 65536, 65537,
      "too many nested functions in one function (the limit is 65536) @65537:1", 0, -6,
@@ -93,25 +80,20 @@ TEST(Compiler, OperandLimits) {
         for (int i = 0; i < limit.level; ++i) proto = proto->protos.back().get();
         if (limit.level >= 0) {
             const std::size_t at = limit.at < 0 ? proto->code.size() + limit.at : limit.at;
-            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()),
-                      limit.bytes);
+            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()), limit.bytes);
         }
         EXPECT_EQ(compileFailure(limit.source(limit.fails)), std::string("CompileError: ") + limit.error);
     }
-    // Long chains meet the limits too: every literal and global name is a
-    // constant of its own, and the argument count is checked before anything
-    // else of the chain.
+    // Long chains too: each literal and global name is a constant; the argument count is checked first.
     for (const std::string& source : {"print(1" + repeat(" + 1", 100000) + ")", "m" + repeat(".a", 100000),
-                                      "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""}) {
+                                      "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""})
         EXPECT_EQ(compileFailure(source), "CompileError: too many constants @0:0");
-    }
     EXPECT_EQ(compileFailure("f" + repeat("(1)", 70000) + "(" + repeat("x, ", 255) + "x)"),
               "CompileError: too many arguments @1:210002");
 }
 
 TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
-    // Far deeper than the parser allows; the compiler's own guard stops it
-    // on a small stack, whatever the size of its frames in this build.
+    // Far deeper than the parser allows: the compiler's own guard stops it on a small stack, whatever its frames.
     ExprPtr expr = literal();
     for (int i = 0; i < 400000; ++i) {
         expr = node<UnaryExpr>([&](auto& u) { u.op = "-", u.operand = std::move(expr); }, 7, 3);
@@ -148,13 +130,10 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
             onSmallStack([&] { EXPECT_EQ(run(engine, source + "print(repr(result))\n"), expected + "\n"); });
         }
     }
-    // Every interpolation piece names the global `str`: the VM makes a
-    // constant of each name, so its limit is reached first.
+    // Every interpolation piece names the global `str`, a constant in the VM, whose limit comes first.
     const std::string pieces = "let e = \"\"\nprint(\"[" + repeat("${e}", n) + "]\")\n";
-    onSmallStack([&] {
-        EXPECT_EQ(run(Engine::Tree, pieces), "[]\n");
-        EXPECT_EQ(run(Engine::VM, pieces), "CompileError: too many constants @0:0");
-    });
+    onSmallStack([&] { EXPECT_EQ(run(Engine::Tree, pieces), "[]\n"); });
+    onSmallStack([&] { EXPECT_EQ(run(Engine::VM, pieces), "CompileError: too many constants @0:0"); });
     // A million links of every kind, built without the parser, are freed.
     onSmallStack([] {
         ExprPtr c = literal();
@@ -168,15 +147,13 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
 }
 
 TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
-    // Every call fails once the budget is spent, so a handler cannot keep
-    // the program going.
+    // Every call fails once the budget is spent, so a handler cannot keep the program going.
     const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\n"
                                   "while true do\n  try\n    f()\n  catch e\n  end\nend\n";
     // Three iterations and three calls of str fit in six steps, not in five.
     const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n";
     const std::string callbacks = "map(function(x) return x end, [1, 2])\n";  // calls too
-    // An operator chain spends no steps, a chain of calls one per call: with
-    // f's own call, the 10,000th call of g is the first one refused.
+    // An operator chain spends no steps, a call chain one per call: with f's, g's 10,000th call is refused.
     const std::string sum = "function f(x)\n  return x" + repeat(" + x", 100000) + "\nend\nlet y = f(1)\n";
     const std::string calls =
         "function g(y) return g end\nfunction f(x)\n  return g" + repeat("(x)", 100000) + "\nend\nf(1)\n";
@@ -192,8 +169,7 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
     };
     for (const auto& row : rows) {
         for (Engine engine : {Engine::Tree, Engine::VM}) {
-            SCOPED_TRACE(std::string(engineName(engine)) + " " + std::to_string(row.budget) + ": " +
-                         row.source.substr(0, 60));
+            SCOPED_TRACE(engineName(engine) + (" " + std::to_string(row.budget)) + ": " + row.source.substr(0, 60));
             const std::string result = run(engine, row.source, row.budget);
             const std::string& expected = engine == Engine::Tree ? row.tree : row.vm;
             EXPECT_EQ(expected == spent ? result.substr(0, spent.size()) : result, expected);
