@@ -124,12 +124,11 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
         {"function g(y) return {next: g, value: y} end\nfunction f(x, k)\n  return g" +
              repeat("(x)[k]", n / 2) + "(x).value\nend\nlet result = f(7, \"next\")\n", "7"},
     };
-    for (const auto& [source, expected] : cases) {
+    for (const auto& [source, expected] : cases)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
             SCOPED_TRACE(std::string(engineName(engine)) + ": " + source.substr(0, 60));
             onSmallStack([&] { EXPECT_EQ(run(engine, source + "print(repr(result))\n"), expected + "\n"); });
         }
-    }
     // Every interpolation piece names the global `str`, a constant in the VM, whose limit comes first.
     const std::string pieces = "let e = \"\"\nprint(\"[" + repeat("${e}", n) + "]\")\n";
     onSmallStack([&] { EXPECT_EQ(run(Engine::Tree, pieces), "[]\n"); });
@@ -167,12 +166,11 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
         {sum, 1, "", ""}, {calls, 10000, spent + "3:30008", spent + "3:0"}, {calls, 100001, "", ""},
         {"let n = 0\nfor i = 1, 300000 do\n  n += 1\nend\n", UINT64_MAX, "", ""},  // unlimited
     };
-    for (const auto& row : rows) {
+    for (const auto& row : rows)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
             SCOPED_TRACE(engineName(engine) + (" " + std::to_string(row.budget)) + ": " + row.source.substr(0, 60));
             const std::string result = run(engine, row.source, row.budget);
             const std::string& expected = engine == Engine::Tree ? row.tree : row.vm;
             EXPECT_EQ(expected == spent ? result.substr(0, spent.size()) : result, expected);
         }
-    }
 }

@@ -81,17 +81,14 @@ TEST(Parser, ShapesSeenByRunning) {
         {"let a = {b: {}}\na.b.c = 3\nprint(a)\nif a then\n  print(1)\n  print(2)\nelif 2 then\n"
          "elif 3 then print(3)\nend\n", "{\"b\": {\"c\": 3}}\n1\n2\n"},
     };
-    for (const auto& [source, expected] : rows) {
+    for (const auto& [source, expected] : rows)
         for (Engine engine : {Engine::Tree, Engine::VM}) EXPECT_EQ(run(engine, source), expected) << source;
-    }
 }
 
 TEST(Parser, NestingLimit) {
     const std::size_t n = 100000;
     const std::string deep = "too deeply nested (more than 200 levels) @";
-    auto in = [](const char* open, int k, const std::string& inner, const char* close) {
-        return repeat(open, k) + inner + repeat(close, k);
-    };
+    auto in = [](const char* o, int k, const std::string& x, const char* c) { return repeat(o, k) + x + repeat(c, k); };
     const std::pair<std::string, std::string> rows[] = {
         // Left-associative operators, postfix operators and interpolated pieces are chains: no nesting.
         {"x" + repeat(" + 1", n), "parsed"}, {"'a'" + repeat(" + b + 'c'", n), "parsed"},

@@ -44,7 +44,7 @@ TEST(Format, AgreesWithPrintf) {
                         << head + conversion << " of " << value;
                 }
             }
-            for (char conversion : std::string("feg")) {
+            for (char conversion : std::string("feg"))
                 for (double value : floats) {
                     // glibc drops the zeros # keeps when rounding carries to 1.e+06; checked below.
                     if (value == 999999.5 && conversion == 'g' && alternate) continue;
@@ -52,7 +52,6 @@ TEST(Format, AgreesWithPrintf) {
                     std::snprintf(expected, sizeof expected, pattern.c_str(), value);
                     EXPECT_EQ(viaFormat(pattern, Value::number(value)), expected) << pattern << " of " << value;
                 }
-            }
         }
     }
     EXPECT_EQ(viaFormat("%#g", Value::number(999999.5)), "1.00000e+06");

@@ -23,12 +23,9 @@ const Value& at(const Value& list, std::size_t i) { return (*list.asList())[i]; 
 const Value& field(const Value& map, const char* key) { return *map.asMap()->find(Value::string(key)); }
 void setField(const Value& map, const char* key, const Value& v) { map.asMap()->set(Value::string(key), v); }
 
-struct CycleCase {
-    const char* name;
-    std::size_t containers;        // made by build, all freed once its result, the one outside reference, goes
-    Value (*build)();
-    bool (*intact)(const Value&);  // whether the structure is whole
-};
+// build makes `containers` containers, all freed once its result (the one outside reference) goes; intact checks
+// that the structure is whole.
+struct CycleCase { const char* name; std::size_t containers; Value (*build)(); bool (*intact)(const Value&); };
 
 const CycleCase kCycles[] = {
     {"list holding itself", 1, [] { Value l = Value::newList(); return l.asList()->push_back(l), l; },
@@ -114,7 +111,7 @@ TEST(Heap, ProgramsLeaveNothingBehind) {
         {"let s = \"x\"\nwhile true do\n  s = s + s\nend\n", nullptr},
         {"let xs = []\nwhile true do\n  push(xs, copy(xs))\nend\n", nullptr},
     };
-    for (const auto& [source, expected] : programs) {
+    for (const auto& [source, expected] : programs)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
             SCOPED_TRACE(std::string(engineName(engine)) + ": " + source);
             const std::size_t baseline = settledCount(), bytes = heap().bytesInUse();
@@ -125,7 +122,6 @@ TEST(Heap, ProgramsLeaveNothingBehind) {
             EXPECT_EQ(settledCount(), baseline);
             EXPECT_EQ(heap().bytesInUse(), bytes);
         }
-    }
 }
 
 TEST(Value, DeeplyNestedContainersAreFreedWithoutDeepRecursion) {

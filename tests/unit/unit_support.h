@@ -48,22 +48,13 @@ inline const char* engineName(Engine e) { return e == Engine::Tree ? "tree" : "v
 // ("Kind: message @line:column"). Tree and engine are gone on return; std::bad_alloc passes through.
 inline std::string run(Engine engine, const std::string& source, uint64_t budget = UINT64_MAX) {
     std::ostringstream text;
-    struct Capture { std::streambuf* original; ~Capture() { std::cout.rdbuf(original); } } capture{
-        std::cout.rdbuf(text.rdbuf())};
+    struct Capture { std::streambuf* old; ~Capture() { std::cout.rdbuf(old); } } capture{std::cout.rdbuf(text.rdbuf())};
     try {
         const Block program = parse(tokenize(source));
-        if (engine == Engine::Tree) {
-            Interpreter interpreter;
-            interpreter.setStepBudget(budget), interpreter.run(program);
-        } else {
-            VM vm;
-            vm.setStepBudget(budget), vm.run(compile(program));
-        }
-    } catch (const FerrowError& error) {
-        text << describe(error);
-    } catch (const ThrownValue&) {
-        text << "thrown";
-    }
+        auto go = [&](auto&& runner, const auto& code) { runner.setStepBudget(budget), runner.run(code); };
+        if (engine == Engine::Tree) go(Interpreter(), program);
+        else go(VM(), compile(program));
+    } catch (const FerrowError& error) { text << describe(error); } catch (const ThrownValue&) { text << "thrown"; }
     return text.str();
 }
 
