@@ -36,13 +36,9 @@ std::string numbered(const std::string& text, N n) {
 }
 uint8_t op(OpCode o) { return static_cast<uint8_t>(o); }
 
+// In the program that just fits, the function `level` deep holds `bytes`, the widest operand, at `at` (< 0: from end).
 struct Limit {
-    std::string (*source)(N);
-    N fits, fails;
-    const char* error;
-    int level;  // in the program that just fits, the function `level` deep holds the widest operand
-    long at;    // `bytes` at `at` (from the end when negative)
-    std::vector<uint8_t> bytes;
+    std::string (*source)(N); N fits, fails; const char* error; int level; long at; std::vector<uint8_t> bytes;
 };
 
 const Limit kLimits[] = {
@@ -93,36 +89,31 @@ TEST(Compiler, OperandLimits) {
 }
 
 TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
-    // Far deeper than the parser allows: the compiler's own guard stops it on a small stack, whatever its frames.
-    ExprPtr expr = literal();
-    for (int i = 0; i < 400000; ++i) {
+    ExprPtr expr = literal();  // far deeper than the parser allows: the compiler's own guard stops it on a small stack
+    for (int i = 0; i < 400000; ++i)
         expr = node<UnaryExpr>([&](auto& u) { u.op = "-", u.operand = std::move(expr); }, 7, 3);
-    }
     Block deep;
     deep.push_back(node<ExprStmt>([&](auto& s) { s.expr = std::move(expr); }));
-    std::string failure;
+    std::string failure;  // whatever the size of the compiler's frames in this build
     onSmallStack([&] { failure = compileFailure(deep); }, std::size_t{2} << 20);
     EXPECT_EQ(failure.rfind("CompileError: program too deeply nested @7:", 0), 0u) << failure;
-    // Taken apart iteratively; recursive destruction would be as deep.
-    ExprPtr rest = std::move(static_cast<ExprStmt&>(*deep[0]).expr);
+    ExprPtr rest = std::move(static_cast<ExprStmt&>(*deep[0]).expr);  // taken apart: recursing would be as deep
     while (rest && rest->kind == ExprKind::Unary) rest = std::move(static_cast<UnaryExpr&>(*rest).operand);
 }
 
-TEST(LongChains, RunOnBothEnginesOnASmallStack) {
-    // Parsed, compiled, run and freed without recursing once per link.
+TEST(LongChains, RunOnBothEnginesOnASmallStack) {  // parsed, compiled, run and freed without recursing per link
     const std::size_t n = 100000;
+    auto f = [](const char* params, const std::string& body, const char* args) {
+        return "function f(" + (params + (")\n  return " + body)) + "\nend\nlet result = f(" + args + ")\n";
+    };
     const std::pair<std::string, std::string> cases[] = {
-        {"function f(x)\n  return x" + repeat(" + x", n) + "\nend\nlet result = f(1)\n", "100001"},
+        {f("x", "x" + repeat(" + x", n), "1"), "100001"}, {f("s, i", "s" + repeat("[i]", n), "\"abc\", 0"), "\"a\""},
         // Every "+" copies the string so far: the pieces are empty but two.
-        {"function f(a, b)\n  return \"<\" + a" + repeat(" + b + a", n / 2) +
-             " + \">\"\nend\nlet result = f(\"\", \"\")\n", "\"<>\""},
-        {"function f(x)\n  return x" + repeat(" * x - x + x // x", n / 4) +
-             " == x and x < x + x\nend\nlet result = f(1)\n", "true"},
-        {"function g(y) return g end\nfunction f(x)\n  return g" + repeat("(x)", n) +
-             "\nend\nlet result = f(1)\n", "<function g>"},
-        {"function f(s, i)\n  return s" + repeat("[i]", n) + "\nend\nlet result = f(\"abc\", 0)\n", "\"a\""},
-        {"function g(y) return {next: g, value: y} end\nfunction f(x, k)\n  return g" +
-             repeat("(x)[k]", n / 2) + "(x).value\nend\nlet result = f(7, \"next\")\n", "7"},
+        {f("a, b", "\"<\" + a" + repeat(" + b + a", n / 2) + " + \">\"", "\"\", \"\""), "\"<>\""},
+        {f("x", "x" + repeat(" * x - x + x // x", n / 4) + " == x and x < x + x", "1"), "true"},
+        {"function g(y) return g end\n" + f("x", "g" + repeat("(x)", n), "1"), "<function g>"},
+        {"function g(y) return {next: g, value: y} end\n" + f("x, k", "g" + repeat("(x)[k]", n / 2) + "(x).value",
+                                                              "7, \"next\""), "7"},
     };
     for (const auto& [source, expected] : cases)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
@@ -133,8 +124,7 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
     const std::string pieces = "let e = \"\"\nprint(\"[" + repeat("${e}", n) + "]\")\n";
     onSmallStack([&] { EXPECT_EQ(run(Engine::Tree, pieces), "[]\n"); });
     onSmallStack([&] { EXPECT_EQ(run(Engine::VM, pieces), "CompileError: too many constants @0:0"); });
-    // A million links of every kind, built without the parser, are freed.
-    onSmallStack([] {
+    onSmallStack([] {  // a million links of every kind, built without the parser, are freed
         ExprPtr c = literal();
         for (int i = 0; i < 250000; ++i) {
             c = node<BinaryExpr>([&](auto& e) { e.left = std::move(c), e.right = literal(); });
@@ -149,9 +139,9 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
     // Every call fails once the budget is spent, so a handler cannot keep the program going.
     const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\n"
                                   "while true do\n  try\n    f()\n  catch e\n  end\nend\n";
-    // Three iterations and three calls of str fit in six steps, not in five.
-    const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n";
-    const std::string callbacks = "map(function(x) return x end, [1, 2])\n";  // calls too
+    // Three iterations and three calls of str fit in six steps, not in five; callbacks are calls too.
+    const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n",
+                      callbacks = "map(function(x) return x end, [1, 2])\n";
     // An operator chain spends no steps, a call chain one per call: with f's, g's 10,000th call is refused.
     const std::string sum = "function f(x)\n  return x" + repeat(" + x", 100000) + "\nend\nlet y = f(1)\n";
     const std::string calls =
@@ -161,9 +151,9 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
         {"let i = 0\nwhile true do\n  i += 1\nend\n", 1000, spent + "2:1", spent + "2:0"},
         {recursion, 5000, spent, spent},  // where it stops is left open
         {threeCalls, 6, "", ""}, {threeCalls, 5, spent + "2:6", spent + "1:0"},
-        {"for x in [1, 2] do\nend\n", 1, spent + "1:1", spent + "1:0"},
-        {callbacks, 3, "", ""}, {callbacks, 2, spent + "0:0", spent + "0:0"},
-        {sum, 1, "", ""}, {calls, 10000, spent + "3:30008", spent + "3:0"}, {calls, 100001, "", ""},
+        {"for x in [1, 2] do\nend\n", 1, spent + "1:1", spent + "1:0"}, {callbacks, 3, "", ""},
+        {callbacks, 2, spent + "0:0", spent + "0:0"}, {sum, 1, "", ""},
+        {calls, 10000, spent + "3:30008", spent + "3:0"}, {calls, 100001, "", ""},
         {"let n = 0\nfor i = 1, 300000 do\n  n += 1\nend\n", UINT64_MAX, "", ""},  // unlimited
     };
     for (const auto& row : rows)

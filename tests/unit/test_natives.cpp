@@ -14,8 +14,6 @@
 using namespace ferrow;
 namespace fs = std::filesystem;
 
-namespace {
-
 TEST(Format, AgreesWithPrintf) {
     Interpreter engine;
     auto viaFormat = [&](const std::string& pattern, Value argument) {
@@ -24,7 +22,7 @@ TEST(Format, AgreesWithPrintf) {
     };
     const char* const flags[] = {"", "-", "+", " ", "0", "#", "-0", "+0", "#0", "+ ", "-#"};
     const char* const fields[] = {"", "8", ".0", ".3", "12.5", "1.1"};
-    const int64_t integers[] = {0, 1, 42, 255, -1, INT64_MAX, INT64_MIN};
+    const long long integers[] = {0, 1, 42, 255, -1, INT64_MAX, INT64_MIN};
     const double floats[] = {0.0, -0.0, 0.5, 2.5, 123.456, 1e-5, 9.9999e-5, 999999.5, 1e20,
                              -3.75, 1e300, 5e-324, std::numeric_limits<double>::infinity(), NAN};
     char expected[512];
@@ -32,16 +30,14 @@ TEST(Format, AgreesWithPrintf) {
         const bool alternate = std::string(flag).find('#') != std::string::npos;
         for (const char* field : fields) {
             const std::string head = std::string("%") + flag + field;
-            for (char conversion : std::string("dixXo")) {
+            for (char conv : std::string("dixXo")) {
                 // C leaves # of d undefined and prints x and o of negative numbers unsigned.
-                const bool isDecimal = conversion == 'd' || conversion == 'i';
+                const bool isDecimal = conv == 'd' || conv == 'i';
                 if (isDecimal && alternate) continue;
-                for (int64_t value : integers) {
-                    if (value < 0 && !isDecimal) continue;
-                    std::snprintf(expected, sizeof expected, (head + "ll" + conversion).c_str(),
-                                  static_cast<long long>(value));
-                    EXPECT_EQ(viaFormat(head + conversion, Value::integer(value)), expected)
-                        << head + conversion << " of " << value;
+                for (long long v : integers) {
+                    if (v < 0 && !isDecimal) continue;
+                    std::snprintf(expected, sizeof expected, (head + "ll" + conv).c_str(), v);
+                    EXPECT_EQ(viaFormat(head + conv, Value::integer(v)), expected) << head + conv << " of " << v;
                 }
             }
             for (char conversion : std::string("feg"))
@@ -57,8 +53,7 @@ TEST(Format, AgreesWithPrintf) {
     EXPECT_EQ(viaFormat("%#g", Value::number(999999.5)), "1.00000e+06");
 }
 
-class FileNatives : public ::testing::Test {
-protected:
+struct FileNatives : ::testing::Test {
     void SetUp() override { fs::create_directories(folder); }
     void TearDown() override { fs::remove_all(folder); }
     void write(const fs::path& path, const std::string& text) {
@@ -96,5 +91,3 @@ TEST_F(FileNatives, ReadOnlyFileIsRefused) {
     }
     EXPECT_EQ(fs::file_size(file), 4u);
 }
-
-}  // namespace
