@@ -27,8 +27,7 @@ ExprPtr literal() { return std::make_unique<LiteralExpr>(); }
 
 using N = std::size_t;
 
-// `text` n times, with # standing for 0, 1, ... in turn.
-std::string numbered(const std::string& text, N n) {
+std::string numbered(const std::string& text, N n) {  // `text` n times, # standing for 0, 1, ... in turn
     std::string out;
     const std::size_t hash = text.find('#');
     for (N i = 0; i < n; ++i) out += text.substr(0, hash) + std::to_string(i) + text.substr(hash + 1);
@@ -56,11 +55,9 @@ const Limit kLimits[] = {
     // Reading the last parameter or captured variable needs the widest operand.
     {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  q\nend\n"; }, 65536, 65537,
      "too many local variables in one function (the limit is 65536) @1:1", 1, 0, {op(OpCode::GET_LOCAL), 0xff, 0xff}},
-    {[](N n) {
-         const std::string params = numbered("p#, ", n - 1), reads = numbered("    p#\n", n - 1);
-         return "function f(" + params + "q)\n  function g()\n" + reads + "    q\n  end\nend\n";
-     }, 256, 257, "too many captured variables in one function (the limit is 256) @259:5", 2, -5,
-     {op(OpCode::GET_UPVALUE), 255}},
+    {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  function g()\n" + numbered("    p#\n", n - 1) +
+                      "    q\n  end\nend\n"; }, 256, 257,
+     "too many captured variables in one function (the limit is 256) @259:5", 2, -5, {op(OpCode::GET_UPVALUE), 255}},
     {[](N n) { return repeat("function() end\n", n); }, 65536, 65537,
      "too many nested functions in one function (the limit is 65536) @65537:1", 0, -6,
      {op(OpCode::CLOSURE), 0xff, 0xff}},
@@ -137,8 +134,8 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {  // parsed, compiled, run and 
 
 TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
     // Every call fails once the budget is spent, so a handler cannot keep the program going.
-    const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\n"
-                                  "while true do\n  try\n    f()\n  catch e\n  end\nend\n";
+    const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\nwhile true do\n  try\n"
+        "    f()\n  catch e\n  end\nend\n", spent = "RuntimeError: execution budget exhausted @";
     // Three iterations and three calls of str fit in six steps, not in five; callbacks are calls too.
     const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n",
                       callbacks = "map(function(x) return x end, [1, 2])\n";
@@ -146,7 +143,6 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
     const std::string sum = "function f(x)\n  return x" + repeat(" + x", 100000) + "\nend\nlet y = f(1)\n";
     const std::string calls =
         "function g(y) return g end\nfunction f(x)\n  return g" + repeat("(x)", 100000) + "\nend\nf(1)\n";
-    const std::string spent = "RuntimeError: execution budget exhausted @";
     const struct { std::string source; uint64_t budget; std::string tree, vm; } rows[] = {
         {"let i = 0\nwhile true do\n  i += 1\nend\n", 1000, spent + "2:1", spent + "2:0"},
         {recursion, 5000, spent, spent},  // where it stops is left open

@@ -11,8 +11,7 @@ namespace {
 
 std::string pos(uint32_t line, uint32_t col) { return std::to_string(line) + ":" + std::to_string(col); }
 
-// "message @line:column" of a syntax error, "lex: ..." for a lexing one.
-std::string failure(const std::string& source) {
+std::string failure(const std::string& source) {  // "message @line:column" of a syntax error, "lex: ..." if lexing
     try { parse(tokenize(source)); } catch (const FerrowError& e) {
         return (e.kind == "SyntaxError (lexing)" ? "lex: " : "") + e.message + " @" + pos(e.line, e.column);
     }
@@ -142,8 +141,7 @@ TEST(Pragmas, HeaderScanAndVersions) {
     EXPECT_TRUE(versionAtLeast("0.5", "0.5."));
 }
 
-TEST(Diagnostics, ExcerptEdgeCases) {
-    // After "CompileError: boom\n  --> f:LINE:COLUMN".
+TEST(Diagnostics, ExcerptEdgeCases) {  // after "CompileError: boom\n  --> f:LINE:COLUMN"
     const struct { int32_t line, column; const char* source; const char* rest; } rows[] = {
         {4, 2, "", ""}, {5, 1, "a\nb\n", ""},  // no such line
         {3, 1, "a\nb\n", "\n3 | \n    ^"},  // after the last line feed

@@ -16,15 +16,13 @@ namespace {
 
 Heap& heap() { return Heap::current(); }
 
-// The number of live containers once every garbage cycle is gone.
-std::size_t settledCount() { return heap().collect(), heap().trackedCount(); }
+std::size_t settledCount() { return heap().collect(), heap().trackedCount(); }  // live containers once cycles go
 
 const Value& at(const Value& list, std::size_t i) { return (*list.asList())[i]; }
 const Value& field(const Value& map, const char* key) { return *map.asMap()->find(Value::string(key)); }
 void setField(const Value& map, const char* key, const Value& v) { map.asMap()->set(Value::string(key), v); }
 
-// build makes `containers` containers, all freed once its result (the one outside reference) goes; intact checks
-// that the structure is whole.
+// build's `containers` containers all go with its result, the one outside reference; intact: the structure is whole.
 struct CycleCase { const char* name; std::size_t containers; Value (*build)(); bool (*intact)(const Value&); };
 
 const CycleCase kCycles[] = {
@@ -82,8 +80,7 @@ TEST(Collector, FreesCyclesOnlyOnceNothingOutsideHoldsThem) {
     }
 }
 
-// Programs on both engines leave nothing behind: under stress collection with their data intact, and past a heap
-// limit (no output expected) in std::bad_alloc with every byte charged on the way up refunded.
+// Programs on both engines leave nothing behind: under stress collection with their data intact, and past a heap limit.
 TEST(Heap, ProgramsLeaveNothingBehind) {
     const std::pair<const char*, const char*> programs[] = {
         {"let kept = {}\nkept.self = kept\nlet i = 0\nwhile i < 200 do\n  let node = {}\n  node.self = node\n"
@@ -108,7 +105,7 @@ TEST(Heap, ProgramsLeaveNothingBehind) {
          "  e.f = function() return e end\n  return acc + x\nend, xs, 0)\n"
          "print(sorted[0], sorted[39], len(doubled), doubled[0], len(odd), sum, len(xs), xs[0])\n",
          "1 40 40 14 20 820 40 7\n"},
-        {"let s = \"x\"\nwhile true do\n  s = s + s\nend\n", nullptr},
+        {"let s = \"x\"\nwhile true do\n  s = s + s\nend\n", nullptr},  // std::bad_alloc, every byte charged refunded
         {"let xs = []\nwhile true do\n  push(xs, copy(xs))\nend\n", nullptr},
     };
     for (const auto& [source, expected] : programs)
@@ -136,8 +133,7 @@ TEST(Value, DeeplyNestedContainersAreFreedWithoutDeepRecursion) {
     });
 }
 
-// Float-to-integer conversion at the edges of the range, and number forms at the switch to exponents.
-TEST(Value, ConversionAndNumberForms) {
+TEST(Value, ConversionAndNumberForms) {  // float to integer at the range's edges, number forms where exponents start
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::pair<double, int64_t> truncated[] = {
         {-3.9, -3}, {-nan, INT64_MIN}, {9223372036854775808.0, INT64_MIN}, {-1e19, INT64_MIN},

@@ -1,5 +1,4 @@
-#pragma once
-// Helpers shared by the unit tests.
+#pragma once  // helpers shared by the unit tests
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -19,22 +18,16 @@
 
 namespace ferrow::test {
 
-inline std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    while (n--) out += s;
-    return out;
-}
+inline std::string repeat(const std::string& s, std::size_t n) { std::string out; while (n--) out += s; return out; }
 
 // Runs `job` on a thread whose stack is far smaller than recursing once per link or level would need.
 inline void onSmallStack(std::function<void()> job, std::size_t bytes = std::size_t{4} << 20) {
     pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, bytes);
     pthread_t thread;
+    pthread_attr_init(&attr), pthread_attr_setstacksize(&attr, bytes);
     auto body = [](void* f) -> void* { return (*static_cast<std::function<void()>*>(f))(), nullptr; };
     ASSERT_EQ(pthread_create(&thread, &attr, body, &job), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    pthread_join(thread, nullptr), pthread_attr_destroy(&attr);
 }
 
 inline std::string describe(const FerrowError& e) {
