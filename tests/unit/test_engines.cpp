@@ -1,5 +1,4 @@
-// The compiler's operand limits, and both engines on long chains, small
-// stacks and step budgets.
+// The compiler's operand limits, and both engines on long chains, small stacks and step budgets.
 
 #include <memory>
 #include <vector>
@@ -13,30 +12,22 @@ using namespace ferrow::test;
 namespace {
 
 std::string compileFailure(const Block& program) {
-    try {
-        compile(program);
-    } catch (const FerrowError& error) {
-        return describe(error);
-    }
+    try { compile(program); } catch (const FerrowError& error) { return describe(error); }
     return "compiled";
 }
 std::string compileFailure(const std::string& source) { return compileFailure(parse(tokenize(source))); }
 
 // For programs the parser would refuse: a node filled in by `fill`.
-template <class Node, class Fill>
-std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
+template <class Node, class Fill> std::unique_ptr<Node> node(Fill fill, int32_t line = 1, int32_t column = 1) {
     auto n = std::make_unique<Node>();
-    n->line = line;
-    n->column = column;
-    fill(*n);
+    n->line = line, n->column = column, fill(*n);
     return n;
 }
 ExprPtr literal() { return std::make_unique<LiteralExpr>(); }
 
 using N = std::size_t;
 
-// `text` n times, with # standing for 0, 1, ... in turn.
-std::string numbered(const std::string& text, N n) {
+std::string numbered(const std::string& text, N n) {  // `text` n times, # standing for 0, 1, ... in turn
     std::string out;
     const std::size_t hash = text.find('#');
     for (N i = 0; i < n; ++i) out += text.substr(0, hash) + std::to_string(i) + text.substr(hash + 1);
@@ -44,15 +35,9 @@ std::string numbered(const std::string& text, N n) {
 }
 uint8_t op(OpCode o) { return static_cast<uint8_t>(o); }
 
+// In the program that just fits, the function `level` deep holds `bytes`, the widest operand, at `at` (< 0: from end).
 struct Limit {
-    std::string (*source)(N);
-    N fits, fails;
-    const char* error;
-    // In the program that just fits: the function nested `level` deep holds
-    // `bytes`, the widest operand, at `at` (from the end when negative).
-    int level;
-    long at;
-    std::vector<uint8_t> bytes;
+    std::string (*source)(N); N fits, fails; const char* error; int level; long at; std::vector<uint8_t> bytes;
 };
 
 const Limit kLimits[] = {
@@ -64,20 +49,15 @@ const Limit kLimits[] = {
     {[](N n) { return "while true do\n  let x = nil\n" + repeat("  x\n", n) + "end\n"; }, 16000, 16400,
      "loop body too large @0:0", -1, 0, {}},
     {[](N n) { return "\n    [" + repeat("nil, ", n) + "]\n"; }, 65535, 65536,
-     "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535,
-     {op(OpCode::BUILD_LIST), 0xff, 0xff}},
+     "too many elements in a list literal (the limit is 65535) @2:5", 0, 65535, {op(OpCode::BUILD_LIST), 0xff, 0xff}},
     {[](N n) { return "\n\n {" + repeat("nil: nil, ", n) + "}\n"; }, 65535, 65536,
      "too many entries in a map literal (the limit is 65535) @3:2", -1, 0, {}},
     // Reading the last parameter or captured variable needs the widest operand.
     {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  q\nend\n"; }, 65536, 65537,
-     "too many local variables in one function (the limit is 65536) @1:1", 1, 0,
-     {op(OpCode::GET_LOCAL), 0xff, 0xff}},
-    {[](N n) {
-         const std::string params = numbered("p#, ", n - 1), reads = numbered("    p#\n", n - 1);
-         return "function f(" + params + "q)\n  function g()\n" + reads + "    q\n  end\nend\n";
-     },
-     256, 257, "too many captured variables in one function (the limit is 256) @259:5", 2, -5,
-     {op(OpCode::GET_UPVALUE), 255}},
+     "too many local variables in one function (the limit is 65536) @1:1", 1, 0, {op(OpCode::GET_LOCAL), 0xff, 0xff}},
+    {[](N n) { return "function f(" + numbered("p#, ", n - 1) + "q)\n  function g()\n" + numbered("    p#\n", n - 1) +
+                      "    q\n  end\nend\n"; }, 256, 257,
+     "too many captured variables in one function (the limit is 256) @259:5", 2, -5, {op(OpCode::GET_UPVALUE), 255}},
     {[](N n) { return repeat("function() end\n", n); }, 65536, 65537,
      "too many nested functions in one function (the limit is 65536) @65537:1", 0, -6,
      {op(OpCode::CLOSURE), 0xff, 0xff}},
@@ -93,70 +73,55 @@ TEST(Compiler, OperandLimits) {
         for (int i = 0; i < limit.level; ++i) proto = proto->protos.back().get();
         if (limit.level >= 0) {
             const std::size_t at = limit.at < 0 ? proto->code.size() + limit.at : limit.at;
-            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()),
-                      limit.bytes);
+            EXPECT_EQ(std::vector<uint8_t>(&proto->code.at(at), &proto->code[at] + limit.bytes.size()), limit.bytes);
         }
         EXPECT_EQ(compileFailure(limit.source(limit.fails)), std::string("CompileError: ") + limit.error);
     }
-    // Long chains meet the limits too: every literal and global name is a
-    // constant of its own, and the argument count is checked before anything
-    // else of the chain.
+    // Long chains too: each literal and global name is a constant; the argument count is checked first.
     for (const std::string& source : {"print(1" + repeat(" + 1", 100000) + ")", "m" + repeat(".a", 100000),
-                                      "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""}) {
+                                      "f" + repeat("(x)", 70000), "\"" + repeat("${x}", 40000) + "\""})
         EXPECT_EQ(compileFailure(source), "CompileError: too many constants @0:0");
-    }
     EXPECT_EQ(compileFailure("f" + repeat("(1)", 70000) + "(" + repeat("x, ", 255) + "x)"),
               "CompileError: too many arguments @1:210002");
 }
 
 TEST(Compiler, DeepNestingIsACompileErrorNotACrash) {
-    // Far deeper than the parser allows; the compiler's own guard stops it
-    // on a small stack, whatever the size of its frames in this build.
-    ExprPtr expr = literal();
-    for (int i = 0; i < 400000; ++i) {
+    ExprPtr expr = literal();  // far deeper than the parser allows: the compiler's own guard stops it on a small stack
+    for (int i = 0; i < 400000; ++i)
         expr = node<UnaryExpr>([&](auto& u) { u.op = "-", u.operand = std::move(expr); }, 7, 3);
-    }
     Block deep;
     deep.push_back(node<ExprStmt>([&](auto& s) { s.expr = std::move(expr); }));
-    std::string failure;
+    std::string failure;  // whatever the size of the compiler's frames in this build
     onSmallStack([&] { failure = compileFailure(deep); }, std::size_t{2} << 20);
     EXPECT_EQ(failure.rfind("CompileError: program too deeply nested @7:", 0), 0u) << failure;
-    // Taken apart iteratively; recursive destruction would be as deep.
-    ExprPtr rest = std::move(static_cast<ExprStmt&>(*deep[0]).expr);
+    ExprPtr rest = std::move(static_cast<ExprStmt&>(*deep[0]).expr);  // taken apart: recursing would be as deep
     while (rest && rest->kind == ExprKind::Unary) rest = std::move(static_cast<UnaryExpr&>(*rest).operand);
 }
 
-TEST(LongChains, RunOnBothEnginesOnASmallStack) {
-    // Parsed, compiled, run and freed without recursing once per link.
+TEST(LongChains, RunOnBothEnginesOnASmallStack) {  // parsed, compiled, run and freed without recursing per link
     const std::size_t n = 100000;
-    const std::pair<std::string, std::string> cases[] = {
-        {"function f(x)\n  return x" + repeat(" + x", n) + "\nend\nlet result = f(1)\n", "100001"},
-        // Every "+" copies the string so far: the pieces are empty but two.
-        {"function f(a, b)\n  return \"<\" + a" + repeat(" + b + a", n / 2) +
-             " + \">\"\nend\nlet result = f(\"\", \"\")\n", "\"<>\""},
-        {"function f(x)\n  return x" + repeat(" * x - x + x // x", n / 4) +
-             " == x and x < x + x\nend\nlet result = f(1)\n", "true"},
-        {"function g(y) return g end\nfunction f(x)\n  return g" + repeat("(x)", n) +
-             "\nend\nlet result = f(1)\n", "<function g>"},
-        {"function f(s, i)\n  return s" + repeat("[i]", n) + "\nend\nlet result = f(\"abc\", 0)\n", "\"a\""},
-        {"function g(y) return {next: g, value: y} end\nfunction f(x, k)\n  return g" +
-             repeat("(x)[k]", n / 2) + "(x).value\nend\nlet result = f(7, \"next\")\n", "7"},
+    auto f = [](const char* params, const std::string& body, const char* args) {
+        return "function f(" + (params + (")\n  return " + body)) + "\nend\nlet result = f(" + args + ")\n";
     };
-    for (const auto& [source, expected] : cases) {
+    const std::pair<std::string, std::string> cases[] = {
+        {f("x", "x" + repeat(" + x", n), "1"), "100001"}, {f("s, i", "s" + repeat("[i]", n), "\"abc\", 0"), "\"a\""},
+        // Every "+" copies the string so far: the pieces are empty but two.
+        {f("a, b", "\"<\" + a" + repeat(" + b + a", n / 2) + " + \">\"", "\"\", \"\""), "\"<>\""},
+        {f("x", "x" + repeat(" * x - x + x // x", n / 4) + " == x and x < x + x", "1"), "true"},
+        {"function g(y) return g end\n" + f("x", "g" + repeat("(x)", n), "1"), "<function g>"},
+        {"function g(y) return {next: g, value: y} end\n" + f("x, k", "g" + repeat("(x)[k]", n / 2) + "(x).value",
+                                                              "7, \"next\""), "7"},
+    };
+    for (const auto& [source, expected] : cases)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
             SCOPED_TRACE(std::string(engineName(engine)) + ": " + source.substr(0, 60));
             onSmallStack([&] { EXPECT_EQ(run(engine, source + "print(repr(result))\n"), expected + "\n"); });
         }
-    }
-    // Every interpolation piece names the global `str`: the VM makes a
-    // constant of each name, so its limit is reached first.
+    // Every interpolation piece names the global `str`, a constant in the VM, whose limit comes first.
     const std::string pieces = "let e = \"\"\nprint(\"[" + repeat("${e}", n) + "]\")\n";
-    onSmallStack([&] {
-        EXPECT_EQ(run(Engine::Tree, pieces), "[]\n");
-        EXPECT_EQ(run(Engine::VM, pieces), "CompileError: too many constants @0:0");
-    });
-    // A million links of every kind, built without the parser, are freed.
-    onSmallStack([] {
+    onSmallStack([&] { EXPECT_EQ(run(Engine::Tree, pieces), "[]\n"); });
+    onSmallStack([&] { EXPECT_EQ(run(Engine::VM, pieces), "CompileError: too many constants @0:0"); });
+    onSmallStack([] {  // a million links of every kind, built without the parser, are freed
         ExprPtr c = literal();
         for (int i = 0; i < 250000; ++i) {
             c = node<BinaryExpr>([&](auto& e) { e.left = std::move(c), e.right = literal(); });
@@ -168,35 +133,30 @@ TEST(LongChains, RunOnBothEnginesOnASmallStack) {
 }
 
 TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
-    // Every call fails once the budget is spent, so a handler cannot keep
-    // the program going.
-    const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\n"
-                                  "while true do\n  try\n    f()\n  catch e\n  end\nend\n";
-    // Three iterations and three calls of str fit in six steps, not in five.
-    const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n";
-    const std::string callbacks = "map(function(x) return x end, [1, 2])\n";  // calls too
-    // An operator chain spends no steps, a chain of calls one per call: with
-    // f's own call, the 10,000th call of g is the first one refused.
+    // Every call fails once the budget is spent, so a handler cannot keep the program going.
+    const std::string recursion = "function f()\n  try\n    f()\n  catch e\n  end\n  f()\nend\nwhile true do\n  try\n"
+        "    f()\n  catch e\n  end\nend\n", spent = "RuntimeError: execution budget exhausted @";
+    // Three iterations and three calls of str fit in six steps, not in five; callbacks are calls too.
+    const std::string threeCalls = "for i = 1, 3 do\n  str(i)\nend\n",
+                      callbacks = "map(function(x) return x end, [1, 2])\n";
+    // An operator chain spends no steps, a call chain one per call: with f's, g's 10,000th call is refused.
     const std::string sum = "function f(x)\n  return x" + repeat(" + x", 100000) + "\nend\nlet y = f(1)\n";
     const std::string calls =
         "function g(y) return g end\nfunction f(x)\n  return g" + repeat("(x)", 100000) + "\nend\nf(1)\n";
-    const std::string spent = "RuntimeError: execution budget exhausted @";
     const struct { std::string source; uint64_t budget; std::string tree, vm; } rows[] = {
         {"let i = 0\nwhile true do\n  i += 1\nend\n", 1000, spent + "2:1", spent + "2:0"},
         {recursion, 5000, spent, spent},  // where it stops is left open
         {threeCalls, 6, "", ""}, {threeCalls, 5, spent + "2:6", spent + "1:0"},
-        {"for x in [1, 2] do\nend\n", 1, spent + "1:1", spent + "1:0"},
-        {callbacks, 3, "", ""}, {callbacks, 2, spent + "0:0", spent + "0:0"},
-        {sum, 1, "", ""}, {calls, 10000, spent + "3:30008", spent + "3:0"}, {calls, 100001, "", ""},
+        {"for x in [1, 2] do\nend\n", 1, spent + "1:1", spent + "1:0"}, {callbacks, 3, "", ""},
+        {callbacks, 2, spent + "0:0", spent + "0:0"}, {sum, 1, "", ""},
+        {calls, 10000, spent + "3:30008", spent + "3:0"}, {calls, 100001, "", ""},
         {"let n = 0\nfor i = 1, 300000 do\n  n += 1\nend\n", UINT64_MAX, "", ""},  // unlimited
     };
-    for (const auto& row : rows) {
+    for (const auto& row : rows)
         for (Engine engine : {Engine::Tree, Engine::VM}) {
-            SCOPED_TRACE(std::string(engineName(engine)) + " " + std::to_string(row.budget) + ": " +
-                         row.source.substr(0, 60));
+            SCOPED_TRACE(engineName(engine) + (" " + std::to_string(row.budget)) + ": " + row.source.substr(0, 60));
             const std::string result = run(engine, row.source, row.budget);
             const std::string& expected = engine == Engine::Tree ? row.tree : row.vm;
             EXPECT_EQ(expected == spent ? result.substr(0, spent.size()) : result, expected);
         }
-    }
 }
