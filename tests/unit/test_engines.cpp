@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "compiler/Disassembler.h"
 #include "compiler/OpCodes.h"
 #include "unit_support.h"
 
@@ -159,4 +160,47 @@ TEST(StepBudget, EndsRunawayProgramsAndCountsCallsAndIterations) {
             const std::string& expected = engine == Engine::Tree ? row.tree : row.vm;
             EXPECT_EQ(expected == spent ? result.substr(0, spent.size()) : result, expected);
         }
+}
+
+// One listing shows the code shapes and every operand form; the implicit return is on line 0.
+TEST(Compiler, Listing) {
+    const char* source = "let a = x and \"s\"\nwhile a do try break catch e end end\n"
+                         "function f()\n  let v = 1\n  return function() return v end\nend\n";
+    EXPECT_EQ("\n" + disassemble(*compile(parse(tokenize(source)))), R"(
+== <script> arity 0 ==
+0000    1  GET_GLOBAL 1 ; x
+0003    1  JUMP_IF_FALSE 4 -> 10
+0006    1  POP
+0007    1  CONST 2 ; "s"
+0010    1  DEFINE_GLOBAL 0 ; a
+0013    2  GET_GLOBAL 3 ; a
+0016    2  JUMP_IF_FALSE 16 -> 35
+0019    2  POP
+0020    2  TRY_BEGIN 8 -> 31
+0023    2  TRY_END
+0024    2  JUMP 9 -> 36
+0027    2  TRY_END
+0028    2  JUMP 1 -> 32
+0031    2  POP
+0032    2  LOOP 22 -> 13
+0035    2  POP
+0036    3  CLOSURE 0 ; f
+0039    3  DEFINE_GLOBAL 4 ; f
+0042    0  NIL
+0043    0  RETURN
+
+== f arity 0 ==
+0000    4  CONST 0 ; 1
+0003    5  CLOSURE 0 ; <anonymous>
+0006    5  RETURN
+0007    3  NIL
+0008    3  RETURN
+
+== <anonymous> arity 0 ==
+upvalues: local 0
+0000    5  GET_UPVALUE 0
+0002    5  RETURN
+0003    5  NIL
+0004    5  RETURN
+)");
 }
