@@ -10,6 +10,7 @@ times that under `#> memory:`, which is skipped under AddressSanitizer.
 """
 
 import argparse
+import collections
 import concurrent.futures
 import difflib
 import os
@@ -18,6 +19,7 @@ import shlex
 import subprocess
 import sys
 import tempfile
+import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -41,24 +43,18 @@ class ScriptError(Exception):
     """A script whose directives cannot be understood."""
 
 
-class Program:
-    """A script, a case of a table (table is True) or a fuzz input (exp None)."""
-
-    def __init__(self, path, source, exp=None, table=False):
-        self.path, self.source, self.exp, self.table = path, source, exp, table
+# A script, a case of a table (table True) or a fuzz input (exp None).
+Program = collections.namedtuple("Program", "path source exp table", defaults=(None, False))
 
 
-class Expectations:
-    def __init__(self):
-        self.out = {e: [] for e in ENGINES}
-        self.err = {e: [] for e in ENGINES}
-        self.exit = {e: 0 for e in ENGINES}
-        self.args, self.stdin, self.engines = None, [], list(ENGINES)
-        self.flag, self.memory, self.differs = True, None, []
+def expectations():
+    return types.SimpleNamespace(out={e: [] for e in ENGINES}, err={e: [] for e in ENGINES},
+                                 exit={e: 0 for e in ENGINES}, args=None, stdin=[], engines=list(ENGINES),
+                                 flag=True, memory=None, differs=[])
 
 
 def parse_directives(data, name):
-    exp = Expectations()
+    exp = expectations()
     for number, raw in enumerate(data.split(b"\n"), start=1):
         if not raw.lstrip(b" \t").startswith(b"#>"):
             continue
