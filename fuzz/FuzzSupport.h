@@ -1,19 +1,16 @@
 #pragma once
-// Shared pieces of the fuzz targets. Every target turns the input bytes into
-// a source text (or a double), runs one stage on it and swallows the failures
-// a bad program is allowed to cause (FerrowError, ThrownValue). Anything else,
-// a crash, a sanitizer report, an escaping exception or a broken invariant,
-// is a finding.
-
+// Shared pieces of the fuzz targets. Each turns the bytes into a source text
+// (or a double), runs one stage and swallows the failures a bad program may
+// cause (FerrowError, ThrownValue). Anything else (a crash, a sanitizer
+// report, an escaping exception, a broken invariant) is a finding.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <new>
 #include <streambuf>
 #include <string>
-
-#include <new>
 
 #include "natives/Registry.h"
 #include "value/Environment.h"
@@ -24,43 +21,36 @@
 
 namespace ferrow::fuzz {
 
-// Loop iterations and calls one engine run may start: enough for most of the
-// script tests' loops, few enough that an endless program ends in
-// milliseconds, and that a loop growing a string by one byte per iteration
-// (quadratic copying) stays far from the memory limit under the sanitizers.
+// Loop iterations and calls per run: enough for most script tests' loops, few
+// enough that an endless program ends in milliseconds and a loop growing a
+// string byte by byte (quadratic copying) stays far from the memory limit
+// under the sanitizers.
 inline constexpr uint64_t kStepBudget = 10000;
-
-// The largest result one native may build during a fuzz run. Physical memory
-// would let a single `range` or `repeat` take gigabytes, which the fuzzer's
-// memory limit reports as a failure although the program is merely greedy.
+// Largest result one native may build: else a `range` or `repeat` could take
+// gigabytes, which the fuzzer reports although the program is merely greedy.
 inline constexpr uint64_t kResultMemoryCap = 16ull << 20;
-
-// The heap of a fuzz run: a program that keeps everything it makes (a list
-// that swallows copies of itself) ends in "out of memory" long before the
-// fuzzer's own memory limit.
+// A program keeping all it makes (a list swallowing copies of itself) hits
+// "out of memory" long before the fuzzer's own memory limit.
 inline constexpr std::size_t kHeapLimit = std::size_t{256} << 20;
 
 inline std::string sourceOf(const uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
 
-// A stream buffer that accepts and drops everything, so that `print` still
-// builds its text while the fuzzer's output stays readable.
+// Drops everything, so `print` still builds its text but output stays readable.
 class NullBuffer : public std::streambuf {
 protected:
     int overflow(int c) override { return traits_type::not_eof(c); }
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-// Discards program output (print's and eprint's) and gives `input` an empty
-// standard input. Called once before the first run.
+// Discards print's and eprint's output and gives `input` an empty stdin.
 inline void silenceStandardStreams() {
     static NullBuffer sink;
     static std::streambuf* original = std::cout.rdbuf(&sink);
     static std::streambuf* originalErrors = std::cerr.rdbuf(&sink);
-    // The sink is destroyed at exit before the standard streams are flushed
-    // for the last time; hand the streams their own buffers back first
-    // (handlers registered later run earlier).
+    // The sink dies at exit before the streams' last flush: give their own
+    // buffers back first (handlers registered later run earlier).
     std::atexit([] {
         std::cout.rdbuf(original);
         std::cerr.rdbuf(originalErrors);
@@ -68,42 +58,33 @@ inline void silenceStandardStreams() {
     std::cin.rdbuf(nullptr);  // every read fails at once: end of input
 }
 
-// A fuzz input must not read, write or fill the machine's files: in an
-// engine's globals the file natives are replaced by ones that always fail,
-// with the same arities.
+// An input must not touch the machine's files: the file natives are replaced
+// by ones that always fail, with the same arities.
 inline Value refuseFileAccess(Caller& caller, Args) {
     const std::string name = caller.currentNative ? caller.currentNative->name : "file";
     nativeFail(name + ": no file access while fuzzing");
 }
 
 inline void closeFileSystem(Environment& globals) {
-    struct Stub {
-        const char* name;
-        int32_t minArity;
-        int32_t maxArity;
-    };
-    const Stub stubs[] = {{"read_file", 1, 1}, {"write_file", 2, 2}, {"append_file", 2, 2},
-                          {"file_exists", 1, 1}, {"read_lines", 1, 1}};
-    for (const Stub& stub : stubs) {
-        defineNative(globals, stub.name, refuseFileAccess, stub.minArity, stub.maxArity);
-    }
+    const struct { const char* name; int32_t minArity, maxArity; } stubs[] = {
+        {"read_file", 1, 1}, {"write_file", 2, 2}, {"append_file", 2, 2},
+        {"file_exists", 1, 1}, {"read_lines", 1, 1}};
+    for (const auto& s : stubs) defineNative(globals, s.name, refuseFileAccess, s.minArity, s.maxArity);
 }
 
-// Runs an input as a program on an engine: `run(source)` builds the engine
-// (through closeFileSystem) and runs it under the step budget. Output is
-// discarded, the cycle collector runs every sixteenth container, and the
-// failures a program may cause end the run quietly: errors, thrown values,
-// exit, and the heap's limit.
+// Runs `run(source)` (which builds the engine, closes its file system and sets
+// the step budget) with output discarded and the cycle collector run every
+// sixteenth container; errors, thrown values, exit and the heap limit end the
+// run quietly.
 template <typename Run>
 int runProgram(const uint8_t* data, std::size_t size, Run run) {
-    static const bool ready = [] {
+    [[maybe_unused]] static const bool ready = [] {
         silenceStandardStreams();
         setResultMemoryCap(kResultMemoryCap);
         Heap::current().setStressCollection(true);
         Heap::current().setLimit(kHeapLimit);
         return true;
     }();
-    (void)ready;
     try {
         run(sourceOf(data, size));
     } catch (const FerrowError&) {

@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (tokens.empty() || tokens.back().kind != TokenKind::Eof) fuzz::fail("no final Eof");
         for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
             if (tokens[i].kind == TokenKind::Eof) fuzz::fail("Eof before the end");
-            const Token& a = tokens[i];
-            const Token& b = tokens[i + 1];
+            const Token &a = tokens[i], &b = tokens[i + 1];
             if (b.line < a.line || (b.line == a.line && b.column < a.column))
                 fuzz::fail("token positions go backwards");
         }

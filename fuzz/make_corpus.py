@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
 """Seeds fuzz/corpus/<target>/ from the script tests.
 
-Every tests/scripts/**/*.frw and examples/*.frw becomes an input of the
-program targets (lexer, parser, compiler, tree, vm) under a name made from its
-path; the float target gets a set of interesting doubles as 8 raw bytes. Run
-fuzz/run.sh with FUZZ_MERGE=1 afterwards to minimize what was added.
+Each tests/scripts/**/*.frw and examples/*.frw becomes an input of the program
+targets, named from its path; the float target gets interesting doubles as 8
+raw bytes. Minimize afterwards with FUZZ_MERGE=1 fuzz/run.sh.
 
 Usage: fuzz/make_corpus.py [TARGET...]   (default: every target)
 """
-
 import math
 import pathlib
 import shutil
@@ -29,23 +27,18 @@ def main():
     if unknown:
         print(f"make_corpus.py: unknown target(s): {' '.join(sorted(unknown))}", file=sys.stderr)
         return 2
-    sources = sorted((ROOT / "tests" / "scripts").rglob("*.frw")) + sorted(
-        (ROOT / "examples").glob("*.frw"))
-    for target in PROGRAM_TARGETS:
-        if target not in wanted:
-            continue
+    sources = sorted((ROOT / "tests" / "scripts").rglob("*.frw")) + sorted((ROOT / "examples").glob("*.frw"))
+    for target in [t for t in PROGRAM_TARGETS if t in wanted]:
         folder = ROOT / "fuzz" / "corpus" / target
         folder.mkdir(parents=True, exist_ok=True)
         for source in sources:
             name = "seed-" + "-".join(source.relative_to(ROOT).with_suffix("").parts[-2:])
             shutil.copyfile(source, folder / name)
-    if "float" not in wanted:
-        return 0
-    folder = ROOT / "fuzz" / "corpus" / "float"
-    folder.mkdir(parents=True, exist_ok=True)
-    for value in DOUBLES:
-        bits = struct.pack("<d", value)
-        (folder / ("seed-" + bits.hex())).write_bytes(bits)
+    if "float" in wanted:
+        folder = ROOT / "fuzz" / "corpus" / "float"
+        folder.mkdir(parents=True, exist_ok=True)
+        for bits in (struct.pack("<d", value) for value in DOUBLES):
+            (folder / ("seed-" + bits.hex())).write_bytes(bits)
     return 0
 
 

@@ -1,6 +1,5 @@
-// Tokenizes Ferrow source with editors/vscode-ferrow's TextMate grammar through
-// the same engine VS Code uses (vscode-textmate on the oniguruma wasm build).
-// Usage: node grammar_test.mjs [repository root]   (default: ../.. from here)
+// Tokenizes Ferrow with editors/vscode-ferrow's TextMate grammar through VS Code's
+// engine (vscode-textmate on oniguruma wasm). Usage: node grammar_test.mjs [repo root, default ../..]
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
@@ -12,16 +11,14 @@ const root = process.argv[2] ?? path.join(path.dirname(fileURLToPath(import.meta
 const grammarPath = path.join(root, 'editors/vscode-ferrow/syntaxes/ferrow.tmLanguage.json');
 const wasm = fs.readFileSync(createRequire(import.meta.url).resolve('vscode-oniguruma/release/onig.wasm'));
 await oniguruma.loadWASM(wasm.buffer.slice(wasm.byteOffset, wasm.byteOffset + wasm.byteLength));
-const registry = new textmate.Registry({
+const grammar = await new textmate.Registry({
   onigLib: Promise.resolve({ createOnigScanner: (p) => new oniguruma.OnigScanner(p), createOnigString: (s) => new oniguruma.OnigString(s) }),
   loadGrammar: async () => textmate.parseRawGrammar(fs.readFileSync(grammarPath, 'utf8'), grammarPath),
-});
-const grammar = await registry.loadGrammar('source.ferrow');
+}).loadGrammar('source.ferrow');
 
 // Tokens of a whole text as {start, end, scopes} with offsets into the text.
 function tokenize(text) {
-  let state = textmate.INITIAL, offset = 0;
-  const tokens = [];
+  let state = textmate.INITIAL, offset = 0, tokens = [];
   for (const line of text.split('\n')) {
     const r = grammar.tokenizeLine(line, state);
     if (r.stoppedEarly) throw new Error(`tokenizing stopped early in: ${line}`);
@@ -33,12 +30,9 @@ function tokenize(text) {
 }
 
 let passed = 0, failed = 0;
-function check(ok, what) {
-  if (ok) passed++; else { failed++; console.log(`FAIL ${what}`); }
-}
+const check = (ok, what) => (ok ? passed++ : (failed++, console.log(`FAIL ${what}`)));
 
-// Every example tokenizes to the end, with no invalid token, and leaves no
-// string or interpolation open: a name on a line after it is a plain name.
+// Every example tokenizes to the end with no invalid token and leaves nothing open: a name after it is plain.
 const examples = fs.readdirSync(path.join(root, 'examples')).filter((f) => f.endsWith('.frw')).map((f) => `examples/${f}`);
 check(examples.length > 0, 'examples/*.frw found');
 for (const file of [...examples, 'examples/embed/config.ferrow']) {
@@ -49,46 +43,41 @@ for (const file of [...examples, 'examples/embed/config.ferrow']) {
   check(after.length === 1 && after[0].scopes.join(' ') === 'source.ferrow variable.other.ferrow', `${file}: nothing left open at the end`);
 }
 
-// Tricky spots: a source, then for each place in it the text to look at (its
-// first occurrence, or the n-th with "@n") and the scopes expected on the token
-// there ("!" for a scope that must be absent, "N*" for how often it appears).
-const STR = 'string.quoted.double.ferrow', EMB = 'meta.embedded.line.ferrow', COMMENT = 'comment.line.number-sign.ferrow';
-const PRAGMA = 'meta.preprocessor.pragma.ferrow', INTERP_END = 'punctuation.section.interpolation.end.ferrow';
+// Tricky spots: a source, then per place the text to look at (first occurrence, or the n-th with "@n") and the
+// scopes expected on its token, minus ".ferrow" ("!" for a scope that must be absent, "N*" for how often it appears).
+const STR = 'string.quoted.double', EMB = 'meta.embedded.line', COMMENT = 'comment.line.number-sign', ESC = 'constant.character.escape';
+const PRAGMA = 'meta.preprocessor.pragma', INTERP_END = 'punctuation.section.interpolation.end', ACCESSOR = 'punctuation.accessor';
+const INT = 'constant.numeric.integer.decimal', FLOAT = 'constant.numeric.float.decimal', END = 'punctuation.definition.string.end';
 const spots = [
   ['print("a # b")', ['#', STR, `!${COMMENT}`]],
   ['print("a ${ f("}") } # b")', ['}")', `2*${STR}`, EMB, `!${INTERP_END}`], ['} #', INTERP_END], ['# b', STR, `!${COMMENT}`]],
-  ['print("a ${ {k: 1}["k"] } b")', ['} b', INTERP_END], ['k:', 'support.type.property-name.ferrow']],
-  ['"1 ${ "2 ${ "3 ${ x } 3" } 2" } 1"', ['x', `3*${EMB}`, `3*${STR}`, 'variable.other.ferrow'],
-    [' 3"', `3*${STR}`, `2*${EMB}`], [' 1"', `1*${STR}`, `!${EMB}`], ['"@6', 'punctuation.definition.string.end.ferrow']],
-  ['x = 1..2 + 5. + .5', ['1', 'constant.numeric.integer.decimal.ferrow'], ['.', 'punctuation.accessor.ferrow'],
-    ['.2', 'constant.numeric.float.decimal.ferrow'], ['5.', 'constant.numeric.integer.decimal.ferrow'], ['. +', 'punctuation.accessor.ferrow']],
-  ['x = 2e+ 1 + 2e', ['2e+', 'invalid.illegal.numeric.ferrow'], ['2e@2', 'invalid.illegal.numeric.ferrow']],
-  ['x = 1.5e-3 + 2E10 + 0x1F', ['-3', 'constant.numeric.float.decimal.ferrow'], ['2E10', 'constant.numeric.float.decimal.ferrow'],
-    ['0x', 'constant.numeric.integer.decimal.ferrow'], ['x1F', 'variable.other.ferrow']],
-  ['s = "a\\tb\\"c\\${d} \\q"', ['\\t', 'constant.character.escape.ferrow'], ['\\"', 'constant.character.escape.ferrow', `!punctuation.definition.string.end.ferrow`],
-    ['\\$', 'constant.character.escape.ferrow'], ['{d}', STR, `!${EMB}`], ['\\q', 'invalid.illegal.unknown-escape.ferrow']],
-  ["s = '${d} # x'", ['d', 'string.quoted.single.ferrow', `!${EMB}`], ['#', `!${COMMENT}`]],
-  ['a.len = a.end', ['len', 'variable.other.property.ferrow', '!support.function.builtin.ferrow'], ['end', 'keyword.control.ferrow']],
-  ['m = {len: 1, true: 2}', ['len', 'support.type.property-name.ferrow'], ['true', 'constant.language.boolean.ferrow']],
-  ['print(len(x), nil)', ['len', 'support.function.builtin.ferrow'], ['nil', 'constant.language.nil.ferrow']],
-  ['function greet(who) greet(who) end', ['greet', 'entity.name.function.ferrow'], ['who', 'variable.parameter.ferrow']],
-  ['x //= 2 != 3 ! 4', ['//=', 'keyword.operator.assignment.compound.ferrow'], ['!=', 'keyword.operator.comparison.ferrow'],
-    ['! ', 'invalid.illegal.character.ferrow']],
-  ['#pragma version 0.4\n# note\nlet x = 1\n#pragma watch', ['#pragma', PRAGMA, 'keyword.control.directive.pragma.ferrow'],
-    ['version', 'entity.other.attribute-name.pragma.ferrow'], ['0.4', 'string.unquoted.pragma.ferrow'],
-    ['# note', COMMENT, `!${PRAGMA}`], ['watch', COMMENT, `!${PRAGMA}`]],
+  ['print("a ${ {k: 1}["k"] } b")', ['} b', INTERP_END], ['k:', 'support.type.property-name']],
+  ['"1 ${ "2 ${ "3 ${ x } 3" } 2" } 1"', ['x', `3*${EMB}`, `3*${STR}`, 'variable.other'], [' 3"', `3*${STR}`, `2*${EMB}`],
+    [' 1"', `1*${STR}`, `!${EMB}`], ['"@6', END]],
+  ['x = 1..2 + 5. + .5', ['1', INT], ['.', ACCESSOR], ['.2', FLOAT], ['5.', INT], ['. +', ACCESSOR]],
+  ['x = 2e+ 1 + 2e', ['2e+', 'invalid.illegal.numeric'], ['2e@2', 'invalid.illegal.numeric']],
+  ['x = 1.5e-3 + 2E10 + 0x1F', ['-3', FLOAT], ['2E10', FLOAT], ['0x', INT], ['x1F', 'variable.other']],
+  ['s = "a\\tb\\"c\\${d} \\q"', ['\\t', ESC], ['\\"', ESC, `!${END}`], ['\\$', ESC], ['{d}', STR, `!${EMB}`],
+    ['\\q', 'invalid.illegal.unknown-escape']],
+  ["s = '${d} # x'", ['d', 'string.quoted.single', `!${EMB}`], ['#', `!${COMMENT}`]],
+  ['a.len = a.end', ['len', 'variable.other.property', '!support.function.builtin'], ['end', 'keyword.control']],
+  ['m = {len: 1, true: 2}', ['len', 'support.type.property-name'], ['true', 'constant.language.boolean']],
+  ['print(len(x), nil)', ['len', 'support.function.builtin'], ['nil', 'constant.language.nil']],
+  ['function greet(who) greet(who) end', ['greet', 'entity.name.function'], ['who', 'variable.parameter']],
+  ['x //= 2 != 3 ! 4', ['//=', 'keyword.operator.assignment.compound'], ['!=', 'keyword.operator.comparison'], ['! ', 'invalid.illegal.character']],
+  ['#pragma version 0.4\n# note\nlet x = 1\n#pragma watch', ['#pragma', PRAGMA, 'keyword.control.directive.pragma'], ['0.4', 'string.unquoted.pragma'],
+    ['version', 'entity.other.attribute-name.pragma'], ['# note', COMMENT, `!${PRAGMA}`], ['watch', COMMENT, `!${PRAGMA}`]],
   ['#!/usr/bin/env ferrow\n  #pragma hotreload\n#pragmatic', ['hotreload', PRAGMA], ['pragmatic', COMMENT, `!${PRAGMA}`]],
 ];
 for (const [text, ...places] of spots) {
   const { tokens } = tokenize(text);
   for (const [at, ...wants] of places) {
     const [needle, nth = 1] = at.split('@');
-    let offset = -1;
-    for (let i = 0; i < Number(nth); i++) offset = text.indexOf(needle, offset + 1);
+    const offset = Array.from({ length: Number(nth) }).reduce((o) => text.indexOf(needle, o + 1), -1);
     const scopes = tokens.find((t) => t.start <= offset && offset < t.end)?.scopes ?? [];
     for (const want of wants) {
       const [, not, count, scope] = want.match(/^(!)?(?:(\d+)\*)?(.*)$/);
-      const n = scopes.filter((s) => s === scope).length;
+      const n = scopes.filter((s) => s === `${scope}.ferrow`).length;
       const ok = offset >= 0 && (not ? n === 0 : count ? n === Number(count) : n > 0);
       check(ok, `${JSON.stringify(text)} at ${JSON.stringify(at)}: want ${want}, got ${scopes.join(' ')}`);
     }
