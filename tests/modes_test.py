@@ -24,7 +24,7 @@ RESULT_LINES = [re.compile(rf"^{label} {NUMBER}{unit}$") for label, unit in
 BANNER = b"Ferrow 0.5.0  --  type Ctrl-D (or 'exit') to quit\n"
 N = 100000  # terms of a generated chain
 TOO_MANY_CONSTANTS = (b"", b"CompileError: too many constants\n")
-WAIT_SECONDS = 5
+WAIT_SECONDS = 20  # a bound for a missing line, not a pace
 
 
 def run(ferrow, args, folder, stdin=b""):

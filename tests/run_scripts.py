@@ -5,7 +5,7 @@ engines' runs (with --corpus also on the engine fuzz targets' inputs). A
 difference must be a documented one: told apart by its messages (see
 normalize and compile_failure), or behaviour that a script names with
 `#> differs: KIND` and a fuzz input shows by having the construct
-(BEHAVIOUR_KINDS). A run gets 10 s (FERROW_TEST_TIMEOUT, --timeout), four
+(BEHAVIOUR_KINDS). A run gets 30 s (FERROW_TEST_TIMEOUT, --timeout), four
 times that under `#> memory:`, which is skipped under AddressSanitizer.
 """
 
@@ -24,7 +24,7 @@ import types
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 ENGINES = ("tree", "vm")
-DEFAULT_TIMEOUT = 10
+DEFAULT_TIMEOUT = 30  # a bound for hangs, far above any run, so that a loaded machine fails nothing
 CORPUS_TIMEOUT = 1  # fuzz inputs are small: one still running is an endless loop
 # A run that fills memory is bound by how fast the machine hands out pages.
 MEMORY_TIMEOUT_FACTOR = 4
