@@ -430,38 +430,31 @@ dispatch:
         POP();
         NEXT();
     }
+    // The slot of the global named by constant a, looked up on first use and
+    // cached: globals are never removed and their map nodes never move, so a
+    // slot found once stays valid for the whole run. `missing` reports a name
+    // that is not defined.
+#define GLOBAL_SLOT(slot, missing)                                 \
+    Value* slot = globalSlots[ip->a];                              \
+    if (!slot) {                                                   \
+        SYNC();                                                    \
+        slot = globals->lookup(constants[ip->a].asString());       \
+        if (!slot) missing(constants[ip->a], LINE());              \
+        globalSlots[ip->a] = slot;                                 \
+    }
     VM_CASE(GET_GLOBAL) {
-        Value* slot = globalSlots[ip->a];
-        if (!slot) {
-            // Globals are never removed and their map nodes never move, so
-            // a slot found once stays valid for the whole run.
-            SYNC();
-            slot = globals->lookup(constants[ip->a].asString());
-            if (!slot) undefinedVariable(constants[ip->a], LINE());
-            globalSlots[ip->a] = slot;
-        }
+        GLOBAL_SLOT(slot, undefinedVariable);
         PUSH(*slot);
         NEXT();
     }
     VM_CASE(SET_GLOBAL) {
-        Value* slot = globalSlots[ip->a];
-        if (!slot) {
-            SYNC();
-            slot = globals->lookup(constants[ip->a].asString());
-            if (!slot) assignToUndefined(constants[ip->a], LINE());
-            globalSlots[ip->a] = slot;
-        }
+        GLOBAL_SLOT(slot, assignToUndefined);
         *slot = TOP();
         NEXT();
     }
     VM_CASE(SET_GLOBAL_POP) {
-        Value* slot = globalSlots[ip->a];
-        if (!slot) {
-            SYNC();
-            slot = globals->lookup(constants[ip->a].asString());
-            if (!slot) assignToUndefined(constants[ip->a], LINE());
-            globalSlots[ip->a] = slot;
-        }
+        GLOBAL_SLOT(slot, assignToUndefined);
+#undef GLOBAL_SLOT
         --sp;
         *slot = std::move(*sp);
         sp->~Value();
